@@ -1,0 +1,126 @@
+// Interface between a host image application and an inference module.
+//
+// The contract, whole:
+// - The host loads the module library, finds InitModule and ReleaseModule by
+//   their unmangled names, creates objects with InitModule and destroys them
+//   only with ReleaseModule, so that memory is freed by the module that
+//   allocated it.
+// - The host binds the operations by their position in the virtual table, so
+//   the declaration below is laid out to give the same slot order on GCC,
+//   Clang and MSVC (see IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST).
+// - std::string and std::vector cross this interface: host and module must be
+//   built against the same standard library, with the same string ABI
+//   (on Linux the same _GLIBCXX_USE_CXX11_ABI value as the OpenVINO runtime).
+// - Ownership: the host owns the model buffer handed to LoadModel and must keep
+//   it valid and unchanged while the object may load or rebuild (an inference
+//   call may read it again to rebuild for a new input size). The host owns
+//   every tensor buffer it passes in; the module wraps them, never copies them,
+//   and the module's inference request keeps referring to the last buffers it
+//   was given after a call returns. Output pointers written back by the named
+//   form in its runtime-allocated mode point into memory the object owns; they
+//   stay valid until the object runs, loads, releases or is destroyed again.
+// - Errors: LoadModel and DoInference return false on failure; the text is
+//   then available from GetLastErrorMessage, and a one-line message has been
+//   printed on standard output. No exception crosses this interface.
+// - Threads: one object serves one thread at a time. Distinct objects share
+//   nothing and may be used from different threads at once.
+#ifndef IMAGE_AI_INFERENCE_H
+#define IMAGE_AI_INFERENCE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#if defined(IMAGE_AI_MODULE_BUILD)
+#define IMAGE_AI_EXPORT __declspec(dllexport)
+#else
+#define IMAGE_AI_EXPORT __declspec(dllimport)
+#endif
+#else
+#define IMAGE_AI_EXPORT __attribute__((visibility("default")))
+#endif
+
+// Element type codes of TensorData::type.
+enum DataType : int32_t {
+    DATA_TYPE_BOOL = 0,
+    DATA_TYPE_INT8 = 1,
+    DATA_TYPE_UINT8 = 2,
+    DATA_TYPE_INT16 = 3,
+    DATA_TYPE_UINT16 = 4,
+    DATA_TYPE_INT32 = 5,
+    DATA_TYPE_UINT32 = 6,
+    DATA_TYPE_INT64 = 7,
+    DATA_TYPE_UINT64 = 8,
+    DATA_TYPE_FLOAT16 = 9,
+    DATA_TYPE_FLOAT32 = 10,
+    DATA_TYPE_FLOAT64 = 11,
+};
+
+// One named tensor of the named-tensor DoInference. On MSVC x64 the record is
+// 88 bytes; elsewhere its offsets shift with sizeof(std::string).
+struct TensorData {
+    std::string name;           // tensor name; may be empty when the vector holds one record
+    int32_t type = DATA_TYPE_FLOAT32;  // a DataType code
+    std::vector<int64_t> dims;  // outermost first; a negative output dim lets the run decide
+    void* data = nullptr;       // element buffer (host-owned, or the object's for runtime-allocated outputs)
+    uint64_t size = 0;          // element count; written only for runtime-allocated outputs
+    uint64_t reserved = 0;      // the host's own; the module never reads or writes it
+};
+
+// MSVC groups the overloads of one name at the first one's position and lays
+// them out in reverse declaration order; GCC and Clang keep declaration order.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST 0
+#else
+#define IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST 1
+#endif
+
+class IImageAIInference {
+public:
+    // Slot 0.
+    virtual ~IImageAIInference() = default;
+
+    // Slot 1. Compiles the model file in model_data for a device:
+    // -1 CPU, 0 or more GPU, -2 NPU (MULTI), -3 NPU then GPU then CPU (MULTI).
+    virtual bool LoadModel(const void* model_data, uint64_t model_size, int32_t device_index,
+                           uint32_t precision_code) = 0;
+
+    // Slot 2. Drops the model; the recorded shapes stay readable.
+    virtual void ReleaseModel() = 0;
+
+#if IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST
+    // Slot 3. Named, typed tensors.
+    virtual bool DoInference(const std::vector<TensorData>& inputs, std::vector<TensorData>& outputs) = 0;
+    // Slot 4. f32 [1, 3, height, width] in, f32 [1, 84, N] out.
+    virtual bool DoInference(uint32_t width, uint32_t height, void* input_data, void* output_data,
+                             uint64_t* output_count, uint64_t* output_dim2, uint64_t* output_dim1) = 0;
+    // Slot 5. f32 [1, 3, height, width] in, f32 [1, channels, output_height, output_width] out.
+    virtual bool DoInference(uint32_t width, uint32_t height, void* input_data, const void* output_desc,
+                             uint32_t output_width, uint32_t output_height, void* output_data) = 0;
+#else
+    virtual bool DoInference(uint32_t width, uint32_t height, void* input_data, const void* output_desc,
+                             uint32_t output_width, uint32_t output_height, void* output_data) = 0;
+    virtual bool DoInference(uint32_t width, uint32_t height, void* input_data, void* output_data,
+                             uint64_t* output_count, uint64_t* output_dim2, uint64_t* output_dim1) = 0;
+    virtual bool DoInference(const std::vector<TensorData>& inputs, std::vector<TensorData>& outputs) = 0;
+#endif
+
+    // Slots 6 and 7. Store up to five dimensions through the non-null
+    // out-arguments and return the full number of dimensions (-1 = dynamic).
+    // An index beyond the recorded inputs or outputs returns 0.
+    virtual uint32_t GetInputShape(uint32_t index, int64_t* dim0, int64_t* dim1, int64_t* dim2, int64_t* dim3,
+                                   int64_t* dim4) = 0;
+    virtual uint32_t GetOutputShape(uint32_t index, int64_t* dim0, int64_t* dim1, int64_t* dim2, int64_t* dim3,
+                                    int64_t* dim4) = 0;
+
+    // Slot 8. The text of the last failure; empty after a success.
+    virtual std::string GetLastErrorMessage() = 0;
+};
+
+extern "C" {
+IMAGE_AI_EXPORT IImageAIInference* InitModule();
+IMAGE_AI_EXPORT void ReleaseModule(IImageAIInference* object);
+}
+
+#endif

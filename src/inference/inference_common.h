@@ -1,0 +1,33 @@
+// What the three DoInference forms share: the four exception handlers, the
+// rejection of a request, and the rebuild decision.
+#ifndef TESSARINE_INFERENCE_COMMON_H
+#define TESSARINE_INFERENCE_COMMON_H
+
+#include "module/tessarine.h"
+
+// Runs work() (which returns false once it has reported a rejection itself)
+// and turns whatever it throws into a false result, a text in last_error and
+// one console line. ov::Busy comes first: it is also an ov::Exception.
+template <class Work>
+bool Tessarine::GuardInference(Work&& work) {
+    try {
+        return work();
+    } catch (const ov::Busy& e) {
+        return ReportInferenceError("[OpenVINOInstance]DoInference ov::Busy error: %s", e.what());
+    } catch (const ov::Exception& e) {
+        return ReportInferenceError("[OpenVINOInstance]DoInference ov::Exception error: %s", e.what());
+    } catch (const std::exception& e) {
+        return ReportInferenceError("[OpenVINOInstance]DoInference std::exception error: %s", e.what());
+    } catch (...) {
+        last_error = "another exception error.";
+        TraceParts(last_error);
+        ConsoleLine("[OpenVINOInstance]DoInference another exception error.");
+        return false;
+    }
+}
+
+// N of DoInference(1): the cells of the 8-, 16- and 32-pixel grids over a
+// width x height image, each grid rounded up.
+uint64_t GridCellCount(uint32_t width, uint32_t height);
+
+#endif

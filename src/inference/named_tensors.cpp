@@ -1,0 +1,156 @@
+// DoInference(2): any model on named, typed tensors in the host's memory.
+// Outputs are bound to host buffers when every output record has a complete
+// shape; otherwise the runtime allocates them and the records are pointed at
+// the request's own results afterwards.
+#include "inference/inference_common.h"
+
+namespace {
+
+struct BoundTensors {
+    std::vector<std::string> input_names;
+    std::vector<ov::Tensor> inputs;
+    std::vector<std::string> output_names;
+    std::vector<ov::Tensor> outputs;
+    bool dynamic_outputs = false;
+    bool null_output_data = false;
+};
+
+ov::Shape ShapeOf(const std::vector<int64_t>& dims) { return ov::Shape(dims.begin(), dims.end()); }
+
+bool HasNegative(const std::vector<int64_t>& dims) {
+    for (int64_t d : dims)
+        if (d < 0) return true;
+    return false;
+}
+
+// Returns the rejection message, or nullptr when every input record is usable.
+const char* CollectInputs(const std::vector<TensorData>& records, const std::string& first_model_input,
+                          BoundTensors& bound) {
+    if (records.empty()) return "inputs is empty.";
+    for (const TensorData& record : records) {
+        if (record.name.empty() && records.size() > 1) return "input.name is empty and inputs size > 1.";
+        bound.input_names.push_back(record.name.empty() ? first_model_input : record.name);
+        if (record.dims.empty()) return "input.dims is empty.";
+        if (HasNegative(record.dims)) return "input.dims has a negative value.";
+        if (!record.data) return "input.data is nullptr.";
+        bound.inputs.emplace_back(Tessarine::DataTypeToElementType(record.type), ShapeOf(record.dims), record.data,
+                                  ov::Strides{});
+    }
+    return nullptr;
+}
+
+const char* CollectOutputs(const std::vector<TensorData>& records, const std::string& first_model_output,
+                           BoundTensors& bound) {
+    if (records.empty()) return "outputs is empty.";
+    for (const TensorData& record : records) {
+        if (HasNegative(record.dims)) bound.dynamic_outputs = true;
+        if (record.name.empty() && records.size() > 1) return "output.name is empty and outputs size > 1.";
+        bound.output_names.push_back(record.name.empty() ? first_model_output : record.name);
+        if (record.dims.empty()) return "output.dims is empty.";
+        if (bound.dynamic_outputs) continue;
+        const ov::element::Type type = Tessarine::DataTypeToElementType(record.type);
+        if (record.data)
+            bound.outputs.emplace_back(type, ShapeOf(record.dims), record.data, ov::Strides{});
+        else
+            bound.null_output_data = true;  // fine if a later record hands the outputs to the runtime
+    }
+    if (!bound.dynamic_outputs && bound.null_output_data) return "output.data is nullptr.";
+    return nullptr;
+}
+
+// Width and height of the first input of three or four dimensions, low 32
+// bits; records of other ranks are passed over. 0 x 0 when there is none.
+void FindInputSize(const std::vector<TensorData>& records, int32_t& width, int32_t& height) {
+    width = 0;
+    height = 0;
+    for (const TensorData& record : records) {
+        const size_t rank = record.dims.size();
+        if (rank != 3 && rank != 4) continue;
+        height = static_cast<int32_t>(record.dims[rank - 2]);
+        width = static_cast<int32_t>(record.dims[rank - 1]);
+        return;
+    }
+}
+
+void Bind(ov::InferRequest& request, const std::vector<std::string>& names, const std::vector<ov::Tensor>& tensors,
+          bool inputs) {
+    if (names.size() == 1) {
+        if (inputs)
+            request.set_input_tensor(tensors.front());
+        else
+            request.set_output_tensor(tensors.front());
+        return;
+    }
+    for (size_t i = 0; i < names.size(); ++i) request.set_tensor(names[i], tensors[i]);
+}
+
+// Points each output record at the request's own result: no copy is made.
+void FillRuntimeOutputs(ov::InferRequest& request, const std::vector<std::string>& names,
+                        std::vector<TensorData>& records) {
+    for (const std::string& name : names) {
+        TensorData* record = nullptr;
+        ov::Tensor result;
+        if (records.size() == 1) {
+            result = request.get_output_tensor();
+            record = &records.front();
+        } else {
+            result = request.get_tensor(name);
+            for (TensorData& candidate : records)
+                if (candidate.name == name) {
+                    record = &candidate;
+                    break;
+                }
+        }
+        if (!record) continue;
+        record->data = result.data(Tessarine::DataTypeToElementType(record->type));
+        record->size = result.get_size();
+        const ov::Shape shape = result.get_shape();
+        record->dims.assign(shape.begin(), shape.end());
+    }
+}
+
+}  // namespace
+
+bool Tessarine::DoInference(const std::vector<TensorData>& inputs, std::vector<TensorData>& outputs) {
+    TraceParts("Tessarine::DoInference(2)");
+    const SteadyTime start = SteadyNow();
+    const bool ran = GuardInference([&] {
+        BoundTensors bound;
+        static const std::string kNoName;
+        if (const char* rejection = CollectInputs(inputs, input_names.empty() ? kNoName : input_names.front(), bound))
+            return RejectRequest(rejection);
+        if (const char* rejection =
+                CollectOutputs(outputs, output_names.empty() ? kNoName : output_names.front(), bound))
+            return RejectRequest(rejection);
+
+        int32_t width = 0;
+        int32_t height = 0;
+        FindInputSize(inputs, width, height);
+        if (RebuildNeeded(width, height)) {
+            TraceParts("Ready reload model, current_gpu_index: ", current_gpu_index, ", new_inputWidth: ", width,
+                       ", new_inputHeight: ", height);
+            std::vector<std::vector<int64_t>> reshape_dims;
+            reshape_dims.reserve(inputs.size());
+            for (const TensorData& record : inputs) reshape_dims.push_back(record.dims);
+            const ov::element::Type element_type = PrecisionToElementType(static_cast<int32_t>(precision_code));
+            if (!innerLoadModel(model_data, model_size, current_gpu_index, true, bound.input_names, reshape_dims,
+                                element_type))
+                return RejectFailedRebuild();
+            TraceParts("Tessarine::RebuildModel()");
+            input_width = width;
+            input_height = height;
+        }
+        if (!infer_request) return RejectRequest("no model is loaded.");
+
+        Bind(*infer_request, bound.input_names, bound.inputs, true);
+        if (!bound.dynamic_outputs) Bind(*infer_request, bound.output_names, bound.outputs, false);
+        infer_request->start_async();
+        infer_request->wait();
+        if (bound.dynamic_outputs) FillRuntimeOutputs(*infer_request, bound.output_names, outputs);
+        return true;
+    });
+    if (!ran) return false;
+    last_error.clear();
+    TraceParts("Tessarine::DoInference(2) done, duration: ", MillisecondsSince(start), "ms");
+    return true;
+}

@@ -1,0 +1,54 @@
+// Console lines, trace texts and durations.
+//
+// Console lines are what a user of the host sees: one printf each, no newline,
+// every format starting with "[OpenVINOInstance]". Trace texts describe what
+// the object does; they end in Tessarine::Trace, which emits nothing. So that
+// the hot path pays nothing for them, a text is only built when the module is
+// compiled with TESSARINE_TRACE_OBSERVER (the tests' build), where the sink
+// hands it to an observer.
+#ifndef TESSARINE_DIAGNOSTICS_H
+#define TESSARINE_DIAGNOSTICS_H
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <type_traits>
+
+#ifdef TESSARINE_TRACE_OBSERVER
+inline constexpr bool kTraceTexts = true;
+using TraceObserver = void (*)(const std::string& text);
+// Tests only: where Trace hands its texts; null drops them.
+void SetTraceObserver(TraceObserver observer);
+#else
+inline constexpr bool kTraceTexts = false;
+#endif
+
+namespace diagnostics_detail {
+inline void Append(std::string& out, const std::string& part) { out += part; }
+inline void Append(std::string& out, const char* part) { out += part; }
+template <class Number, class = std::enable_if_t<std::is_integral_v<Number>>>
+void Append(std::string& out, Number value) {
+    out += std::to_string(value);
+}
+}  // namespace diagnostics_detail
+
+// Plain concatenation; integers in decimal as std::to_string writes them.
+template <class... Parts>
+std::string JoinTraceText(const Parts&... parts) {
+    std::string text;
+    (diagnostics_detail::Append(text, parts), ...);
+    return text;
+}
+
+// One console line: a format with at most one %s.
+void ConsoleLine(const char* format);
+void ConsoleLine(const char* format, const std::string& argument);
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+inline SteadyTime SteadyNow() { return std::chrono::steady_clock::now(); }
+// Whole milliseconds since start, truncated.
+inline int64_t MillisecondsSince(SteadyTime start) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyNow() - start).count() / 1000000;
+}
+
+#endif
