@@ -1,0 +1,30 @@
+// A device plugin for tests: the runtime's real CPU plugin, registered under
+// the device name "NPU", so that the MULTI device with the priority "NPU"
+// really compiles, reshapes and runs on a machine without an NPU.
+//
+// The core refuses a plugin library whose own device name is not part of the
+// name it is registered under, so the CPU plugin cannot be mapped to "NPU"
+// directly; this library creates it and renames it first.
+#include <dlfcn.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace ov {
+// Only the one non-virtual member this library calls; the runtime exports it.
+class IPlugin {
+public:
+    void set_device_name(const std::string& device_name);
+};
+}  // namespace ov
+
+extern "C" __attribute__((visibility("default"))) void create_plugin_engine(std::shared_ptr<ov::IPlugin>& plugin) {
+    using CreatePlugin = void (*)(std::shared_ptr<ov::IPlugin>&);
+    static void* const cpu_plugin = dlopen(TESSARINE_CPU_PLUGIN_FILE, RTLD_NOW | RTLD_LOCAL);
+    if (!cpu_plugin) throw std::runtime_error(std::string("cannot load the CPU plugin: ") + dlerror());
+    auto create = reinterpret_cast<CreatePlugin>(dlsym(cpu_plugin, "create_plugin_engine"));
+    if (!create) throw std::runtime_error("the CPU plugin has no create_plugin_engine");
+    create(plugin);
+    plugin->set_device_name("NPU");
+}
