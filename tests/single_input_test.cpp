@@ -1,1 +1,158 @@
-// (tests to come)
+// DoInference(0) on the CPU: one planar f32 image in, one planar f32 map out,
+// both in the caller's memory, and a device that takes every size as it comes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include "test_support.h"
+
+namespace {
+
+// Distinct values in every channel and pixel, so a swapped channel or a
+// transposed plane changes the result.
+std::vector<float> Image(uint32_t width, uint32_t height, float offset = 0) {
+    std::vector<float> image(3 * width * height);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = 0.25f * static_cast<float>(i) - 3.0f + offset;
+    return image;
+}
+
+// dynamic_conv: map0 = r + g + b, map1 = 2r - b + 0.5.
+std::vector<float> ExpectedMap(const std::vector<float>& image) {
+    const size_t plane = image.size() / 3;
+    std::vector<float> map(2 * plane);
+    for (size_t p = 0; p < plane; ++p) {
+        const float r = image[p], g = image[plane + p], b = image[2 * plane + p];
+        map[p] = r + g + b;
+        map[plane + p] = 2 * r - b + 0.5f;
+    }
+    return map;
+}
+
+// The host's block: only the count at byte 40 is the module's to read, so
+// every other byte is noise that would show up as a wrong channel count.
+std::array<unsigned char, 64> Descriptor(uint64_t channels) {
+    std::array<unsigned char, 64> desc;
+    desc.fill(0xA5);
+    std::memcpy(desc.data() + 40, &channels, sizeof channels);
+    return desc;
+}
+
+const auto kTwoChannels = Descriptor(2);
+
+void ExpectValues(const std::vector<float>& actual, const std::vector<float>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t i = 0; i < actual.size(); ++i) EXPECT_FLOAT_EQ(actual[i], expected[i]) << "at " << i;
+}
+
+class SingleInputOnCpu : public ::testing::Test {
+protected:
+    void Load(const std::string& name) {
+        model_ = ReadModel(name);
+        ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), -1, 3)) << object_->GetLastErrorMessage();
+    }
+
+    // Output starts as NaN so that a value the run did not write fails.
+    bool Infer(uint32_t width, uint32_t height, std::vector<float>& image, const void* desc, size_t channels,
+             std::vector<float>& output, std::string& console) {
+        output.assign(channels * width * height, NAN);
+        StdoutCapture capture;
+        const bool ran = object_->DoInference(width, height, image.data(), desc, width, height, output.data());
+        console = capture.Text();
+        return ran;
+    }
+
+    std::vector<char> model_;
+    ObjectPtr object_ = NewObject();
+};
+
+TEST_F(SingleInputOnCpu, WritesTheAnalyticMapIntoTheCallersBuffer) {
+    Load("dynamic_conv");
+    std::vector<float> image = Image(5, 4), output;
+    std::string console;
+    ASSERT_TRUE(Infer(5, 4, image, kTwoChannels.data(), 2, output, console)) << object_->GetLastErrorMessage();
+    EXPECT_EQ(console, "");
+    ExpectValues(output, ExpectedMap(image));
+}
+
+TEST_F(SingleInputOnCpu, NullDescriptorBindsThreeChannels) {
+    Load("any_batch");  // relu over [N, 3, H, W]: three output channels fit
+    std::vector<float> image = Image(5, 4), output, expected(image.size());
+    for (size_t i = 0; i < image.size(); ++i) expected[i] = std::max(image[i], 0.0f);
+    std::string console;
+    ASSERT_TRUE(Infer(5, 4, image, nullptr, 3, output, console)) << object_->GetLastErrorMessage();
+    ExpectValues(output, expected);
+}
+
+TEST_F(SingleInputOnCpu, NullDescriptorOnATwoChannelModelFailsInTheRuntime) {
+    Load("dynamic_conv");
+    std::vector<float> image = Image(5, 4), output;
+    std::string console;
+    ASSERT_FALSE(Infer(5, 4, image, nullptr, 3, output, console));
+    const std::string error = object_->GetLastErrorMessage();
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(console, "[OpenVINOInstance]DoInference ov::Exception error: " + error);
+    for (float value : output) EXPECT_TRUE(std::isnan(value));
+
+    // The failure must not outlive the next success.
+    ASSERT_TRUE(Infer(5, 4, image, kTwoChannels.data(), 2, output, console));
+    EXPECT_EQ(object_->GetLastErrorMessage(), "");
+}
+
+TEST_F(SingleInputOnCpu, NewSizeIsBoundToTheLoadedModelWithoutRebuild) {
+    Load("dynamic_conv");
+    const auto compiled = TessarineTestAccess::Compiled(AsTessarine(object_));
+    TraceRecorder traces;
+    for (auto [width, height] : {std::pair{5u, 4u}, {7u, 3u}, {2u, 9u}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        std::vector<float> image = Image(width, height, static_cast<float>(width)), output;
+        std::string console;
+        ASSERT_TRUE(Infer(width, height, image, kTwoChannels.data(), 2, output, console));
+        EXPECT_EQ(console, "");
+        ExpectValues(output, ExpectedMap(image));
+    }
+    for (const std::string& text : traces.Texts()) EXPECT_NE(text.rfind("Ready reload model", 0), 0u) << text;
+    EXPECT_FALSE(traces.Contains("Tessarine::RebuildModel()"));
+    EXPECT_EQ(TessarineTestAccess::Compiled(AsTessarine(object_)), compiled);
+    EXPECT_EQ(TessarineTestAccess::InputWidth(AsTessarine(object_)), -1);
+}
+
+TEST_F(SingleInputOnCpu, WithoutARequestNothingRuns) {
+    for (bool loaded_then_released : {false, true}) {
+        SCOPED_TRACE(loaded_then_released ? "released" : "never loaded");
+        if (loaded_then_released) {
+            Load("dynamic_conv");
+            object_->ReleaseModel();
+        }
+        std::vector<float> image = Image(5, 4), output;
+        std::string console;
+        EXPECT_FALSE(Infer(5, 4, image, kTwoChannels.data(), 2, output, console));
+        EXPECT_EQ(console, "[OpenVINOInstance]DoInference error: no model is loaded.");
+        EXPECT_EQ(object_->GetLastErrorMessage(), "no model is loaded.");
+        for (float value : output) EXPECT_TRUE(std::isnan(value));
+    }
+}
+
+TEST_F(SingleInputOnCpu, NullBuffersAreRejectedBeforeAnythingIsWritten) {
+    Load("dynamic_conv");
+    std::vector<float> image = Image(5, 4), output(2 * 5 * 4, NAN);
+    for (bool null_input : {true, false}) {
+        SCOPED_TRACE(null_input ? "null input_data" : "null output_data");
+        std::string console;
+        bool ran;
+        {
+            StdoutCapture capture;
+            ran = object_->DoInference(5u, 4u, null_input ? nullptr : image.data(), kTwoChannels.data(), 5u, 4u,
+                                       null_input ? output.data() : nullptr);
+            console = capture.Text();
+        }
+        EXPECT_FALSE(ran);
+        EXPECT_EQ(console, "[OpenVINOInstance]DoInference error: input_data or output_data is nullptr.");
+        EXPECT_EQ(object_->GetLastErrorMessage(), "input_data or output_data is nullptr.");
+    }
+    for (float value : output) EXPECT_TRUE(std::isnan(value));
+}
+
+}  // namespace

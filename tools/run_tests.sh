@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets up and builds, then runs the whole test suite through CTest.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${TESSARINE_BUILD_DIR:-$root/build}
+"$root/tools/setup.sh"
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Everything a fresh machine needs, then the build: system packages, the
+# project's own Python environment (.venv) with the pinned OpenVINO wheel that
+# ships the C++ runtime, the CMake configuration and the build itself.
+# Safe to run again; it only does what is missing.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${TESSARINE_BUILD_DIR:-$root/build}
+
+missing=()
+command -v cmake >/dev/null || missing+=(cmake)
+command -v g++ >/dev/null || missing+=(g++)
+command -v nm >/dev/null || missing+=(binutils)
+[ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+python3 -c 'import venv, ensurepip' 2>/dev/null || missing+=(python3-venv)
+if ((${#missing[@]})); then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+[ -x "$root/.venv/bin/python" ] || python3 -m venv "$root/.venv"
+stamp="$root/.venv/.requirements.sha256"
+wanted=$(sha256sum "$root/requirements.txt" | cut -d' ' -f1)
+if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
+    "$root/.venv/bin/pip" install -q --disable-pip-version-check -r "$root/requirements.txt"
+    echo "$wanted" >"$stamp"
+fi
+
+openvino_cmake=$("$root/.venv/bin/python" -c 'import openvino, os; print(os.path.join(os.path.dirname(openvino.__file__), "cmake"))')
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+    -DOpenVINO_DIR="$openvino_cmake" -DPython3_EXECUTABLE="$root/.venv/bin/python" >/dev/null
+cmake --build "$build" -j"$(nproc)"
