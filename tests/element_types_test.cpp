@@ -13,6 +13,8 @@ struct CodeCase {
     ov::element::Type type;
 };
 
+void PrintTo(const CodeCase& c, std::ostream* os) { *os << c.code << " -> " << c.type; }
+
 class DataTypeCodes : public ::testing::TestWithParam<CodeCase> {};
 
 TEST_P(DataTypeCodes, MapToTheirElementType) {

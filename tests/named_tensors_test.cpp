@@ -41,7 +41,7 @@ protected:
 };
 
 // Buffers of the rejection cases; a rejection must leave them as they were.
-float a_buffer[4], b_buffer[4], sum_buffer[4], product_buffer[4];
+float a_buffer[4], b_buffer[4], sum_buffer[4], difference_buffer[4];
 
 struct Rejection {
     const char* label;
@@ -51,8 +51,10 @@ struct Rejection {
     std::string console_format = "[OpenVINOInstance]DoInference error: ";
 };
 
+void PrintTo(const Rejection& c, std::ostream* os) { *os << c.label; }
+
 const TensorData kA = Record("a", {1, 4}, a_buffer), kB = Record("b", {1, 4}, b_buffer);
-const TensorData kSum = Record("sum", {1, 4}, sum_buffer), kProduct = Record("product", {1, 4}, product_buffer);
+const TensorData kSum = Record("sum", {1, 4}, sum_buffer), kDifference = Record("difference", {1, 4}, difference_buffer);
 const std::string kUnknownType = "[OpenVINOInstance]DoInference std::exception error: ";
 
 class NamedRejections : public NamedTensors, public ::testing::WithParamInterface<Rejection> {};
@@ -63,7 +65,7 @@ class NamedRejections : public NamedTensors, public ::testing::WithParamInterfac
 TEST_P(NamedRejections, StopBeforeAnyRebuildOrBinding) {
     TessarineTestAccess::SetCore(State(), CoreWithNpuDouble());
     Load("two_inputs", -2);
-    for (float* buffer : {sum_buffer, product_buffer}) std::fill(buffer, buffer + 4, -9.0f);
+    for (float* buffer : {sum_buffer, difference_buffer}) std::fill(buffer, buffer + 4, -9.0f);
     std::vector<TensorData> outputs = GetParam().outputs;
     TraceRecorder traces;
     const Outcome outcome = Infer(*object_, GetParam().inputs, outputs);
@@ -72,14 +74,14 @@ TEST_P(NamedRejections, StopBeforeAnyRebuildOrBinding) {
     EXPECT_EQ(object_->GetLastErrorMessage(), GetParam().message);
     for (const std::string& text : traces.Texts()) EXPECT_NE(text.rfind("Ready reload model", 0), 0u) << text;
     EXPECT_EQ(TessarineTestAccess::InputWidth(State()), -1);
-    for (float* buffer : {sum_buffer, product_buffer})
+    for (float* buffer : {sum_buffer, difference_buffer})
         for (int i = 0; i < 4; ++i) EXPECT_EQ(buffer[i], -9.0f);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     InOrderOfPrecedence, NamedRejections,
     ::testing::Values(
-        Rejection{"NoInputs", {}, {kSum, kProduct}, "inputs is empty."},
+        Rejection{"NoInputs", {}, {kSum, kDifference}, "inputs is empty."},
         Rejection{"NoInputsNoOutputs", {}, {}, "inputs is empty."},
         Rejection{"UnnamedAmongTwoInputs", {kA, Record("", {1, 4}, b_buffer)}, {kSum},
                   "input.name is empty and inputs size > 1."},
@@ -94,27 +96,28 @@ INSTANTIATE_TEST_SUITE_P(
                   "input.dims has a negative value."},
         Rejection{"InvalidInputWithNoOutputs", {kA, Record("b", {}, b_buffer)}, {}, "input.dims is empty."},
         Rejection{"NoOutputs", {kA, kB}, {}, "outputs is empty."},
-        Rejection{"UnnamedAmongTwoOutputs", {kA, kB}, {kSum, Record("", {1, 4}, product_buffer)},
+        Rejection{"UnnamedAmongTwoOutputs", {kA, kB}, {kSum, Record("", {1, 4}, difference_buffer)},
                   "output.name is empty and outputs size > 1."},
-        Rejection{"EmptyOutputDims", {kA, kB}, {kSum, Record("product", {}, product_buffer)},
+        Rejection{"EmptyOutputDims", {kA, kB}, {kSum, Record("difference", {}, difference_buffer)},
                   "output.dims is empty."},
         Rejection{"NullOutputDataBeforeLaterEmptyDims", {kA, kB},
-                  {Record("sum", {1, 4}, nullptr), Record("product", {}, product_buffer)}, "output.dims is empty."},
-        Rejection{"NullOutputData", {kA, kB}, {Record("sum", {1, 4}, nullptr), kProduct}, "output.data is nullptr."},
-        Rejection{"UnknownInputType", {kA, Record("b", {1, 4}, b_buffer, 12)}, {kSum, kProduct}, "Unknown DataType",
+                  {Record("sum", {1, 4}, nullptr), Record("difference", {}, difference_buffer)}, "output.dims is empty."},
+        Rejection{"NullOutputData", {kA, kB}, {Record("sum", {1, 4}, nullptr), kDifference}, "output.data is nullptr."},
+        Rejection{"UnknownInputType", {kA, Record("b", {1, 4}, b_buffer, 12)}, {kSum, kDifference}, "Unknown DataType",
                   kUnknownType},
-        Rejection{"UnknownOutputType", {kA, kB}, {kSum, Record("product", {1, 4}, product_buffer, 12)},
+        Rejection{"UnknownOutputType", {kA, kB}, {kSum, Record("difference", {1, 4}, difference_buffer, 12)},
                   "Unknown DataType", kUnknownType}),
     [](const ::testing::TestParamInfo<Rejection>& info) { return std::string(info.param.label); });
 
 TEST_F(NamedTensors, OutputsLandInTheCallersBuffersByName) {
     Load("two_inputs");
-    float a[4] = {1, -2, 3.5f, 0.25f}, b[4] = {4, 5, -6, 8}, sum[4] = {}, product[4] = {};
-    const std::vector<TensorData> inputs = {Record("a", {1, 4}, a), Record("b", {1, 4}, b)};
+    float a[4] = {1, -2, 3.5f, 0.25f}, b[4] = {4, 5, -6, 8}, sum[4] = {}, difference[4] = {};
+    // Listed against the model's order: bound by position, the difference would change sign.
+    const std::vector<TensorData> inputs = {Record("b", {1, 4}, b), Record("a", {1, 4}, a)};
     std::vector<TensorData> none;
     ASSERT_FALSE(Infer(*object_, inputs, none).ran);  // its text must not outlive the success below
-    // Listed product first: bound by position, sum would land in product.
-    std::vector<TensorData> outputs = {Record("product", {1, 4}, product), Record("sum", {1, 4}, sum)};
+    // Listed difference first: bound by position, sum would land in difference.
+    std::vector<TensorData> outputs = {Record("difference", {1, 4}, difference), Record("sum", {1, 4}, sum)};
     for (TensorData& record : outputs) record.size = 99, record.reserved = 7;
     const Outcome outcome = Infer(*object_, inputs, outputs);
     ASSERT_TRUE(outcome.ran) << object_->GetLastErrorMessage();
@@ -122,9 +125,9 @@ TEST_F(NamedTensors, OutputsLandInTheCallersBuffersByName) {
     EXPECT_EQ(object_->GetLastErrorMessage(), "");
     for (int i = 0; i < 4; ++i) {
         EXPECT_FLOAT_EQ(sum[i], a[i] + b[i]);
-        EXPECT_FLOAT_EQ(product[i], a[i] * b[i]);
+        EXPECT_FLOAT_EQ(difference[i], a[i] - b[i]);
     }
-    float* const buffers[] = {product, sum};
+    float* const buffers[] = {difference, sum};
     for (size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(outputs[i].data, buffers[i]);
         EXPECT_EQ(outputs[i].size, 99u);
@@ -157,7 +160,7 @@ TEST_F(NamedTensors, OneDynamicRecordHandsEveryOutputToTheRuntime) {
     float a[4] = {2, -3, 0.5f, 7}, b[4] = {-1, 4, 6, 0.25f}, sum[4] = {-9, -9, -9, -9};
     for (float* sum_data : {sum, static_cast<float*>(nullptr)}) {
         SCOPED_TRACE(sum_data ? "sum with a buffer" : "sum without a buffer");
-        std::vector<TensorData> outputs = {Record("sum", {1, 4}, sum_data), Record("product", {1, -1}, nullptr)};
+        std::vector<TensorData> outputs = {Record("sum", {1, 4}, sum_data), Record("difference", {1, -1}, nullptr)};
         ASSERT_TRUE(Infer(*object_, {Record("a", {1, 4}, a), Record("b", {1, 4}, b)}, outputs).ran)
             << object_->GetLastErrorMessage();
         ov::InferRequest& request = *TessarineTestAccess::Request(State());
@@ -168,17 +171,17 @@ TEST_F(NamedTensors, OneDynamicRecordHandsEveryOutputToTheRuntime) {
             EXPECT_EQ(record.dims, (std::vector<int64_t>{1, 4}));
         }
         const float* got_sum = static_cast<const float*>(outputs[0].data);
-        const float* got_product = static_cast<const float*>(outputs[1].data);
+        const float* got_difference = static_cast<const float*>(outputs[1].data);
         for (int i = 0; i < 4; ++i) {
             EXPECT_FLOAT_EQ(got_sum[i], a[i] + b[i]);
-            EXPECT_FLOAT_EQ(got_product[i], a[i] * b[i]);
+            EXPECT_FLOAT_EQ(got_difference[i], a[i] - b[i]);
             EXPECT_EQ(sum[i], -9) << "an output was bound although the outputs were the runtime's";
         }
     }
 }
 
 TEST_F(NamedTensors, WithoutARequestNothingRuns) {
-    float a[4] = {}, b[4] = {}, sum[4], product[4];
+    float a[4] = {}, b[4] = {}, sum[4], difference[4];
     const std::vector<TensorData> inputs = {Record("a", {1, 4}, a), Record("b", {1, 4}, b)};
     for (bool loaded_then_released : {false, true}) {
         SCOPED_TRACE(loaded_then_released ? "released" : "never loaded");
@@ -186,7 +189,7 @@ TEST_F(NamedTensors, WithoutARequestNothingRuns) {
             Load("two_inputs");
             object_->ReleaseModel();
         }
-        std::vector<TensorData> outputs = {Record("sum", {1, 4}, sum), Record("product", {1, 4}, product)};
+        std::vector<TensorData> outputs = {Record("sum", {1, 4}, sum), Record("difference", {1, 4}, difference)};
         const Outcome outcome = Infer(*object_, inputs, outputs);
         EXPECT_FALSE(outcome.ran);
         EXPECT_EQ(outcome.console, "[OpenVINOInstance]DoInference error: no model is loaded.");
@@ -207,6 +210,8 @@ struct TypedCase {
     std::vector<unsigned char> x;
     std::vector<unsigned char> y;  // not x for bool, x + x otherwise
 };
+
+void PrintTo(const TypedCase& c, std::ostream* os) { *os << c.model; }
 
 class TypedModels : public NamedTensors, public ::testing::WithParamInterface<TypedCase> {};
 

@@ -179,9 +179,9 @@ TEST_F(RebuildOnNpu, ThreeDimensionalInputGivesHeightAndWidthFromItsLastAxes) {
 
 TEST_F(RebuildOnNpu, InputsOfRankTwoArePassedOverInTheSizeSearch) {
     Load("two_inputs");
-    float a[4] = {1, 2, 3, 4}, b[4] = {0.5f, -1, 2, 8}, sum[4], product[4];
+    float a[4] = {1, 2, 3, 4}, b[4] = {0.5f, -1, 2, 8}, sum[4], difference[4];
     const std::vector<TensorData> inputs = {F32("a", {1, 4}, a), F32("b", {1, 4}, b)};
-    std::vector<TensorData> outputs = {F32("sum", {1, 4}, sum), F32("product", {1, 4}, product)};
+    std::vector<TensorData> outputs = {F32("sum", {1, 4}, sum), F32("difference", {1, 4}, difference)};
     const Observed first = Observe([&] { return object_->DoInference(inputs, outputs); });
     ASSERT_TRUE(first.ran) << object_->GetLastErrorMessage();
     EXPECT_EQ(first.Count(ReloadText(-2, 0, 0)), 1u);
@@ -189,7 +189,7 @@ TEST_F(RebuildOnNpu, InputsOfRankTwoArePassedOverInTheSizeSearch) {
     const Observed second = Observe([&] { return object_->DoInference(inputs, outputs); });
     ASSERT_TRUE(second.ran) << object_->GetLastErrorMessage();
     EXPECT_EQ(second.console, "");
-    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(product[i], a[i] * b[i]);
+    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(difference[i], a[i] - b[i]);
 }
 
 struct FailedRebuild {
@@ -198,6 +198,8 @@ struct FailedRebuild {
     bool named;
     uint32_t width, height, channels;
 };
+
+void PrintTo(const FailedRebuild& c, std::ostream* os) { *os << c.label; }
 
 class FailedRebuilds : public RebuildOnNpu, public ::testing::WithParamInterface<FailedRebuild> {
 protected:

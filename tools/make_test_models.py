@@ -47,10 +47,10 @@ def static_head(out_dir):
 
 
 def two_inputs(out_dir):
-    """a [1,4], b [1,4] -> sum = a + b, product = a * b."""
+    """a [1,4], b [1,4] -> sum = a + b, difference = a - b (which tells the inputs apart)."""
     save(out_dir, "two_inputs",
-         [helper.make_node("Add", ["a", "b"], ["sum"]), helper.make_node("Mul", ["a", "b"], ["product"])],
-         [f32("a", [1, 4]), f32("b", [1, 4])], [f32("sum", [1, 4]), f32("product", [1, 4])])
+         [helper.make_node("Add", ["a", "b"], ["sum"]), helper.make_node("Sub", ["a", "b"], ["difference"])],
+         [f32("a", [1, 4]), f32("b", [1, 4])], [f32("sum", [1, 4]), f32("difference", [1, 4])])
 
 
 def any_batch(out_dir):
