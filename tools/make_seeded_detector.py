@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes a detector with the YOLOv8n architecture and fixed, seeded weights.
 
-No registry package ships a pretrained YOLOv8-style COCO detector, so the
-detect mode's default model is this one: the real layer structure (Conv-SiLU
+No package of the registries this project may use (Debian, PyPI) was found
+to ship a pretrained YOLOv8-style COCO detector under a licence that allows
+it, so the detect mode's default model is this one: the real layer structure (Conv-SiLU
 with batch norm folded in, C2f blocks, SPPF, the PAN neck, the decoupled head
 with distribution focal loss decoding) and the real output layout
 [1, 84, 8400] for a [1, 3, 640, 640] input (box cx, cy, w, h in input pixels,
@@ -21,10 +22,10 @@ SEED = 20240805
 CLASSES = 80
 REG_MAX = 16
 STRIDES = (8, 16, 32)
-# Class logits are drawn around CLASS_BIAS with spread CLASS_GAIN, so that
-# only a few cells of a picture pass a 0.25 score.
+# Class logits are spread around CLASS_BIAS by CLASS_GAIN, so that on the
+# default picture only a few cells pass a 0.25 score; untrained as they are,
+# other pictures may light up many more.
 CLASS_BIAS = -7.0
-HIDDEN_GAIN = 1.0
 CLASS_GAIN = 1.5
 
 
@@ -91,7 +92,7 @@ class Graph:
         return out
 
     def conv(self, x, c_in, c_out, k=1, stride=1):
-        y = self.conv2d(x, c_in, c_out, k, stride, gain=HIDDEN_GAIN)
+        y = self.conv2d(x, c_in, c_out, k, stride)
         return self.op("Mul", [y, self.op("Sigmoid", [y])])
 
 

@@ -1,8 +1,21 @@
 #!/usr/bin/env bash
-# Sets up and builds, then loads a bundled model through the module on the CPU
-# and prints its input and output shapes.
+# Sets up and builds, then runs the host tool on the default models and
+# pictures through the module on the CPU: PP-OCRv4's text detector in map mode
+# and the seeded YOLOv8n-architecture detector in detect mode. The pictures go
+# to out/ (or $TESSARINE_OUT_DIR).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${TESSARINE_BUILD_DIR:-$root/build}
+out=${TESSARINE_OUT_DIR:-$root/out}
 "$root/tools/setup.sh"
-"$build/tools/model_shapes" "$build/models/dynamic_conv.onnx" -1 3
+
+run="$build/tools/tessarine_run"
+echo
+echo "== map: text detection probability map (PP-OCRv4 det from RapidOCR) on scikit-image's scanned page.png"
+"$run" map --out "$out" --repeat 10
+echo
+echo "== detect: YOLOv8n architecture with seeded weights on scikit-image's rocket.jpg (boxes are meaningless)"
+"$run" detect --out "$out" --repeat 10
+echo
+echo "pictures in $out:"
+ls -1 "$out"/*.png

