@@ -119,6 +119,24 @@ TEST_F(SingleInputOnCpu, NewSizeIsBoundToTheLoadedModelWithoutRebuild) {
     EXPECT_EQ(TessarineTestAccess::InputWidth(AsTessarine(object_)), -1);
 }
 
+// A call with the buffers the request already holds does not bind them again:
+// their new contents must still be read, and other buffers of the same size
+// must still be bound, with the old ones left alone.
+TEST_F(SingleInputOnCpu, HeldBuffersAreReadAfreshAndOthersAreBound) {
+    Load("dynamic_conv");
+    std::vector<float> image = Image(5, 4), output(2 * 5 * 4, NAN);
+    ASSERT_TRUE(object_->DoInference(5, 4, image.data(), kTwoChannels.data(), 5, 4, output.data()));
+    image = Image(5, 4, 100);
+    ASSERT_TRUE(object_->DoInference(5, 4, image.data(), kTwoChannels.data(), 5, 4, output.data()));
+    ExpectValues(output, ExpectedMap(image));
+
+    const std::vector<float> kept = output;
+    std::vector<float> other_image = Image(5, 4, -50), other_output(output.size(), NAN);
+    ASSERT_TRUE(object_->DoInference(5, 4, other_image.data(), kTwoChannels.data(), 5, 4, other_output.data()));
+    ExpectValues(other_output, ExpectedMap(other_image));
+    ExpectValues(output, kept);
+}
+
 TEST_F(SingleInputOnCpu, WithoutARequestNothingRuns) {
     for (bool loaded_then_released : {false, true}) {
         SCOPED_TRACE(loaded_then_released ? "released" : "never loaded");

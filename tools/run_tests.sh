@@ -5,3 +5,5 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${TESSARINE_BUILD_DIR:-$root/build}
 "$root/tools/setup.sh"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"
+# The suite again under the sanitizers, and each fuzz target for a minute.
+"$root/tools/run_hardening.sh"

@@ -14,6 +14,11 @@ command -v g++ >/dev/null || missing+=(g++)
 command -v nm >/dev/null || missing+=(binutils)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 python3 -c 'import venv, ensurepip' 2>/dev/null || missing+=(python3-venv)
+# The sanitized build and the fuzz targets (tools/run_hardening.sh): Clang,
+# its sanitizer and libFuzzer runtimes, and llvm-symbolizer for the reports.
+command -v clang++ >/dev/null || missing+=(clang)
+compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || missing+=(libclang-rt-dev)
+command -v llvm-symbolizer >/dev/null || missing+=(llvm)
 [ -f /usr/include/stb/stb_image.h ] || missing+=(libstb-dev)
 [ -f /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)
 if ((${#missing[@]})); then

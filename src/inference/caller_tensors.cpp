@@ -37,12 +37,13 @@ bool Tessarine::DoInference(uint32_t width, uint32_t height, void* input_data, v
         const ov::Shape output_shape{1, 84, GridCellCount(width, height)};
         const ov::Tensor input(ov::element::f32, input_shape, input_data, ov::Strides{});
         const ov::Tensor output(ov::element::f32, output_shape, output_data, ov::Strides{});
-        infer_request->set_input_tensor(input);
-        infer_request->set_output_tensor(output);
+        BindInputTensor(*infer_request, input);
+        outputs_in_host_memory = true;
+        const ov::Tensor result = BindOutputTensor(*infer_request, output);
         infer_request->start_async();
         infer_request->wait();
-        const ov::Shape result_shape = output.get_shape();
-        *output_count = output.get_size();
+        const ov::Shape result_shape = result.get_shape();
+        *output_count = result.get_size();
         *output_dim2 = result_shape[2];
         *output_dim1 = result_shape[1];
         output_node_dims.assign(1, std::vector<int64_t>(result_shape.begin(), result_shape.end()));

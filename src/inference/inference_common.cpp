@@ -1,5 +1,43 @@
 #include "inference/inference_common.h"
 
+namespace {
+
+// The element types are compared first: strides cannot be asked of a tensor
+// whose elements are narrower than a byte, and the host's never are.
+template <class Get>
+bool HeldAlready(Get&& get, const ov::Tensor& wanted, ov::Tensor& held) {
+    try {
+        held = get();
+        return held.get_element_type() == wanted.get_element_type() && held.data() == wanted.data() &&
+               held.get_shape() == wanted.get_shape() && held.get_strides() == wanted.get_strides();
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+ov::Tensor BindInputTensor(ov::InferRequest& request, const ov::Tensor& tensor) {
+    ov::Tensor held;
+    if (HeldAlready([&] { return request.get_input_tensor(); }, tensor, held)) return held;
+    request.set_input_tensor(tensor);
+    return tensor;
+}
+
+ov::Tensor BindOutputTensor(ov::InferRequest& request, const ov::Tensor& tensor) {
+    ov::Tensor held;
+    if (HeldAlready([&] { return request.get_output_tensor(); }, tensor, held)) return held;
+    request.set_output_tensor(tensor);
+    return tensor;
+}
+
+ov::Tensor BindNamedTensor(ov::InferRequest& request, const std::string& name, const ov::Tensor& tensor) {
+    ov::Tensor held;
+    if (HeldAlready([&] { return request.get_tensor(name); }, tensor, held)) return held;
+    request.set_tensor(name, tensor);
+    return tensor;
+}
+
 bool Tessarine::ReportInferenceError(const char* format, const char* what) {
     last_error = what;
     TraceParts(last_error);

@@ -26,6 +26,17 @@ bool Tessarine::GuardInference(Work&& work) {
     }
 }
 
+// Bind a tensor over the host's memory unless the request already holds one
+// over the same memory with the same element type, shape and strides, and
+// return the tensor the request then holds. The runtime's set_tensor costs
+// several microseconds a call, most of what the module would otherwise add to
+// a small model, and binding an equal view again changes nothing. When the
+// request cannot be asked, the tensor is bound, so the binding fails or
+// succeeds exactly as it always did.
+ov::Tensor BindInputTensor(ov::InferRequest& request, const ov::Tensor& tensor);
+ov::Tensor BindOutputTensor(ov::InferRequest& request, const ov::Tensor& tensor);
+ov::Tensor BindNamedTensor(ov::InferRequest& request, const std::string& name, const ov::Tensor& tensor);
+
 // N of DoInference(1): the cells of the 8-, 16- and 32-pixel grids over a
 // width x height image, each grid rounded up.
 uint64_t GridCellCount(uint32_t width, uint32_t height);

@@ -72,16 +72,29 @@ void FindInputSize(const std::vector<TensorData>& records, int32_t& width, int32
     }
 }
 
+// The runtime looks a name up among inputs and outputs alike: an input record
+// named after an output would bind the host's input buffer as that output,
+// and the run would write into it; a runtime-allocated output record named
+// after an input would be pointed at the input's buffer. So each name must be
+// one of its own side's (the compiled model throws otherwise), unless its
+// record is the only one of its side, whose name is not used.
+void RequireOwnSide(const ov::CompiledModel& compiled, const BoundTensors& bound) {
+    if (bound.input_names.size() > 1)
+        for (const std::string& name : bound.input_names) compiled.input(name);
+    if (bound.output_names.size() > 1)
+        for (const std::string& name : bound.output_names) compiled.output(name);
+}
+
 void Bind(ov::InferRequest& request, const std::vector<std::string>& names, const std::vector<ov::Tensor>& tensors,
           bool inputs) {
     if (names.size() == 1) {
         if (inputs)
-            request.set_input_tensor(tensors.front());
+            BindInputTensor(request, tensors.front());
         else
-            request.set_output_tensor(tensors.front());
+            BindOutputTensor(request, tensors.front());
         return;
     }
-    for (size_t i = 0; i < names.size(); ++i) request.set_tensor(names[i], tensors[i]);
+    for (size_t i = 0; i < names.size(); ++i) BindNamedTensor(request, names[i], tensors[i]);
 }
 
 // Points each output record at the request's own result: no copy is made.
@@ -110,6 +123,17 @@ void FillRuntimeOutputs(ov::InferRequest& request, const std::vector<std::string
 }
 
 }  // namespace
+
+// A request keeps the output tensors it was last given: run with outputs left
+// to the runtime, it would write into the host buffers of an earlier call
+// (freed by now, perhaps), hand them back as the object's own memory, and fail
+// once a result outgrew them. A new request from the same compiled model
+// allocates its own; only the inputs this call binds carry over.
+void Tessarine::OwnOutputsAgain() {
+    if (!outputs_in_host_memory) return;
+    *infer_request = compiled_model->create_infer_request();
+    outputs_in_host_memory = false;
+}
 
 bool Tessarine::DoInference(const std::vector<TensorData>& inputs, std::vector<TensorData>& outputs) {
     TraceParts("Tessarine::DoInference(2)");
@@ -142,8 +166,13 @@ bool Tessarine::DoInference(const std::vector<TensorData>& inputs, std::vector<T
         }
         if (!infer_request) return RejectRequest("no model is loaded.");
 
+        RequireOwnSide(*compiled_model, bound);
+        if (bound.dynamic_outputs) OwnOutputsAgain();
         Bind(*infer_request, bound.input_names, bound.inputs, true);
-        if (!bound.dynamic_outputs) Bind(*infer_request, bound.output_names, bound.outputs, false);
+        if (!bound.dynamic_outputs) {
+            outputs_in_host_memory = true;
+            Bind(*infer_request, bound.output_names, bound.outputs, false);
+        }
         infer_request->start_async();
         infer_request->wait();
         if (bound.dynamic_outputs) FillRuntimeOutputs(*infer_request, bound.output_names, outputs);

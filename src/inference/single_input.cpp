@@ -36,8 +36,9 @@ bool Tessarine::DoInference(uint32_t width, uint32_t height, void* input_data, c
             input_height = static_cast<int32_t>(height);
         }
         if (!infer_request) return RejectRequest("no model is loaded.");
-        infer_request->set_input_tensor(ov::Tensor(ov::element::f32, input_shape, input_data, ov::Strides{}));
-        infer_request->set_output_tensor(ov::Tensor(ov::element::f32, output_shape, output_data, ov::Strides{}));
+        BindInputTensor(*infer_request, ov::Tensor(ov::element::f32, input_shape, input_data, ov::Strides{}));
+        outputs_in_host_memory = true;
+        BindOutputTensor(*infer_request, ov::Tensor(ov::element::f32, output_shape, output_data, ov::Strides{}));
         infer_request->start_async();
         infer_request->wait();
         return true;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "loading/onnx_graph_check.h"
 #include "module/tessarine.h"
 
 struct Tessarine::ReshapeStep {
@@ -97,6 +98,7 @@ bool Tessarine::RunLoadSteps(const void* model_data, uint64_t model_size, int32_
     if (!weights) weights = std::make_shared<ov::Tensor>();
 
     model.reset();
+    RefuseOnnxGraphsTheReaderCannotSort(model_string);
     model = core->read_model(model_string, *weights);
     if (!model)
         return ReportEmpty("[OpenVINOInstance]Failed to read model, core->read_model",
@@ -133,6 +135,7 @@ bool Tessarine::RunLoadSteps(const void* model_data, uint64_t model_size, int32_
     // The previous request is replaced by this assignment only.
     ov::InferRequest request = compiled_model->create_infer_request();
     infer_request = request ? std::make_shared<ov::InferRequest>(std::move(request)) : nullptr;
+    outputs_in_host_memory = false;
     if (!infer_request)
         return ReportEmpty(
             "[OpenVINOInstance]Failed to create infer request, compiled_model->create_infer_request()",

@@ -83,6 +83,7 @@ private:
     bool RejectRequest(const std::string& message);
     bool RebuildNeeded(int32_t width, int32_t height) const;
     bool RejectFailedRebuild();
+    void OwnOutputsAgain();
 
     template <class... Parts>
     void TraceParts(const Parts&... parts) {
@@ -107,6 +108,9 @@ private:
     std::vector<std::vector<int64_t>> input_node_dims;
     std::vector<std::vector<int64_t>> output_node_dims;
     uint32_t precision_code = 3;
+    // Not part of the state above: whether the request's outputs were last
+    // bound to host buffers, which it keeps until it is given others.
+    bool outputs_in_host_memory = false;
 };
 
 #endif

@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Writes the models only the hardening tests load. Usage: make_hardening_models.py OUTPUT_DIR
+
+wide_matmul: x [1,512] -> y = x @ I (so y == x). Its 1 MiB of weights is what
+every load copies, reads and compiles, so a load that leaves any of those
+behind grows resident memory by a mebibyte or more per cycle, far above the
+allocator's noise.
+
+The unsortable_* models are invalid ONNX of the shapes the load fuzzer found:
+out of topological order, with an output that no node produces, or with a
+cycle. The runtime's ONNX reader crashes on the first kind and allocates until
+memory runs out on the second. The others are loadable or refused by the
+runtime itself, and the module's check must leave them to it.
+"""
+import os
+import sys
+
+import numpy as np
+import onnx
+from onnx import TensorProto, helper, numpy_helper
+
+
+def wide_matmul(out_dir):
+    identity = numpy_helper.from_array(np.eye(512, dtype=np.float32), "identity")
+    graph = helper.make_graph([helper.make_node("MatMul", ["x", "identity"], ["y"])], "wide_matmul",
+                              [helper.make_tensor_value_info("x", TensorProto.FLOAT, [1, 512])],
+                              [helper.make_tensor_value_info("y", TensorProto.FLOAT, [1, 512])], [identity])
+    model = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 17)], producer_name="tessarine-tests")
+    model.ir_version = 8
+    onnx.checker.check_model(model)
+    onnx.save(model, os.path.join(out_dir, "wide_matmul.onnx"))
+
+
+def f32(name):
+    return helper.make_tensor_value_info(name, TensorProto.FLOAT, [1, 4])
+
+
+# Unknown fields that protobuf's C++ parser skips: a group (field 100, with a
+# varint inside) and a fixed32 under a five-byte tag whose field number only
+# fits once the tag is cut to 32 bits.
+UNKNOWN_FIELDS = bytes([0xA3, 0x06, 0x08, 0x01, 0xA4, 0x06]) + bytes([0xA5, 0xEC, 0xF5, 0xFE, 0x78, 1, 2, 3, 4])
+
+
+def save_unchecked(out_dir, name, nodes, inputs, outputs, initializers=(), ir_version=8, trailer=b""):
+    graph = helper.make_graph(nodes, name, inputs, outputs, list(initializers))
+    model = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 17)], producer_name="tessarine-tests")
+    if ir_version is None:
+        model.ClearField("ir_version")
+    else:
+        model.ir_version = ir_version
+    with open(os.path.join(out_dir, name + ".onnx"), "wb") as f:
+        f.write(model.SerializeToString() + trailer)
+
+
+def graph_orders(out_dir):
+    relu = helper.make_node
+    three = [numpy_helper.from_array(np.full((1, 4), 3, np.float32), "c")]
+    # Relu reads q, which nothing defines; the output z is produced by nothing.
+    save_unchecked(out_dir, "unsortable_output_produced_by_nothing",
+                   [relu("Relu", ["q"], ["y"]), relu("Relu", ["x"], ["w"])], [f32("x")], [f32("w"), f32("z")])
+    # The first node reads y0 before the second defines it; the output is the initializer c.
+    save_unchecked(out_dir, "unsortable_output_is_an_initializer",
+                   [relu("Relu", ["y0"], ["y"]), relu("Relu", ["x"], ["y0"])], [f32("x")], [f32("c")], three)
+    # As the first, without an ir_version, which the reader does not need.
+    save_unchecked(out_dir, "unsortable_without_ir_version",
+                   [relu("Relu", ["q"], ["y"]), relu("Relu", ["x"], ["w"])], [f32("x")], [f32("w"), f32("z")],
+                   ir_version=None)
+    # As the first, followed by unknown fields the runtime's reader skips.
+    save_unchecked(out_dir, "unsortable_after_unknown_fields",
+                   [relu("Relu", ["q"], ["y"]), relu("Relu", ["x"], ["w"])], [f32("x")], [f32("w"), f32("z")],
+                   trailer=UNKNOWN_FIELDS)
+    # a and b feed each other.
+    save_unchecked(out_dir, "unsortable_cycle", [relu("Relu", ["b"], ["a"]), relu("Relu", ["a"], ["b"])],
+                   [f32("x")], [f32("a")])
+    # In order, with an output produced by nothing: the runtime refuses it itself.
+    save_unchecked(out_dir, "ordered_output_produced_by_nothing", [relu("Relu", ["x"], ["y"])], [f32("x")],
+                   [f32("y"), f32("z")])
+    # Out of order with every output a node's: the runtime sorts it and loads it.
+    save_unchecked(out_dir, "unordered_nodes", [relu("Relu", ["y0"], ["y"]), relu("Neg", ["x"], ["y0"])],
+                   [f32("x")], [f32("y")])
+    # In order; x passes straight through and c is a constant output.
+    save_unchecked(out_dir, "passthrough_outputs", [relu("Relu", ["x"], ["y"])], [f32("x")],
+                   [f32("y"), f32("x"), f32("c")], three)
+
+
+def main():
+    out_dir = sys.argv[1]
+    os.makedirs(out_dir, exist_ok=True)
+    wide_matmul(out_dir)
+    graph_orders(out_dir)
+
+
+if __name__ == "__main__":
+    main()
