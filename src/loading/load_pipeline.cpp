@@ -98,7 +98,7 @@ bool Tessarine::RunLoadSteps(const void* model_data, uint64_t model_size, int32_
     if (!weights) weights = std::make_shared<ov::Tensor>();
 
     model.reset();
-    RefuseOnnxGraphsTheReaderCannotSort(model_string);
+    RefuseOnnxTheReaderCannotTake(model_string);
     model = core->read_model(model_string, *weights);
     if (!model)
         return ReportEmpty("[OpenVINOInstance]Failed to read model, core->read_model",

@@ -9,9 +9,16 @@
 // forever, until memory runs out. Either takes the host process down.
 // Graphs already in order never reach the sort, so they are left alone, as
 // is anything that is not ONNX; the rest are refused here with a text.
+//
+// The same reader's translators of a few operators index a node's inputs
+// without counting them, and read past the end (a crash again) when the node
+// has fewer inputs than the operator needs; those nodes are refused too. A
+// node inside a subgraph (an If or Loop body) is not looked at.
 #include "loading/onnx_graph_check.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -22,11 +29,29 @@
 namespace {
 
 // Field numbers of onnx.proto.
-constexpr uint32_t kModelGraph = 7;
+constexpr uint32_t kModelGraph = 7, kModelOpsetImport = 8, kOpsetDomain = 1, kOpsetVersion = 2;
 constexpr uint32_t kGraphNode = 1, kGraphInitializer = 5, kGraphInput = 11, kGraphOutput = 12;
-constexpr uint32_t kNodeInput = 1, kNodeOutput = 2, kValueInfoName = 1, kTensorName = 8;
+constexpr uint32_t kNodeInput = 1, kNodeOutput = 2, kNodeOpType = 4, kNodeDomain = 7;
+constexpr uint32_t kValueInfoName = 1, kTensorName = 8;
+
+// The operators whose translators crash on too few inputs (found by trying
+// each operator of the default domain with one input fewer than it needs),
+// from the opset version where the need begins.
+struct InputNeed {
+    std::string_view op_type;
+    uint64_t from_opset;
+    size_t inputs;
+    bool first_named;  // an empty first input name crashes it as well
+};
+
+constexpr InputNeed kInputNeeds[] = {
+    {"Conv", 1, 2, false},      {"Pad", 1, 1, false},  {"Pad", 11, 2, false}, {"GlobalAveragePool", 1, 1, false},
+    {"GlobalMaxPool", 1, 1, false}, {"LogSoftmax", 1, 1, false}, {"Max", 1, 1, false}, {"Mean", 1, 1, false},
+    {"Min", 1, 1, false},       {"Sum", 1, 1, false},  {"Clip", 1, 1, true},
+};
 
 struct NodeNames {
+    std::string_view op_type, domain;
     std::vector<std::string_view> inputs, outputs;
 };
 
@@ -51,6 +76,8 @@ bool CollectNode(std::string_view message, NodeNames& node) {
         if (field.wire_type != 2) continue;
         if (field.number == kNodeInput) node.inputs.push_back(field.bytes);
         if (field.number == kNodeOutput) node.outputs.push_back(field.bytes);
+        if (field.number == kNodeOpType) node.op_type = field.bytes;
+        if (field.number == kNodeDomain) node.domain = field.bytes;
     }
     return !reader.failed;
 }
@@ -140,17 +167,51 @@ void RefuseWhatTheSortCannotTake(const GraphNames& graph) {
     }
 }
 
+// The version of the default operator set the model imports; 0 when the
+// import cannot be read.
+uint64_t DefaultOpset(std::string_view import) {
+    WireReader reader(import);
+    std::string_view domain;
+    uint64_t version = 0;
+    for (WireField field; reader.Next(field);) {
+        if (field.number == kOpsetDomain && field.wire_type == 2) domain = field.bytes;
+        if (field.number == kOpsetVersion && field.wire_type == 0) version = field.varint;
+    }
+    return !reader.failed && (domain.empty() || domain == "ai.onnx") ? version : 0;
+}
+
+void RefuseNodesShortOfInputs(const GraphNames& graph, uint64_t opset) {
+    for (const NodeNames& node : graph.nodes) {
+        if (!node.domain.empty() && node.domain != "ai.onnx") continue;
+        for (const InputNeed& need : kInputNeeds) {
+            if (need.op_type != node.op_type || need.from_opset > opset) continue;
+            if (node.inputs.size() < need.inputs)
+                throw std::invalid_argument("an ONNX " + std::string(node.op_type) + " node has " +
+                                            std::to_string(node.inputs.size()) + " input(s); the operator needs " +
+                                            std::to_string(need.inputs) + ".");
+            if (need.first_named && node.inputs.front().empty())
+                throw std::invalid_argument("an ONNX " + std::string(node.op_type) +
+                                            " node's first input has no name.");
+        }
+    }
+}
+
 }  // namespace
 
-void RefuseOnnxGraphsTheReaderCannotSort(const std::string& model_bytes) {
+void RefuseOnnxTheReaderCannotTake(const std::string& model_bytes) {
     WireReader reader(model_bytes);
     GraphNames graph;
     bool has_graph = false;
+    uint64_t opset = 0;
     for (WireField field; reader.Next(field);) {
+        if (field.number == kModelOpsetImport && field.wire_type == 2) opset = std::max(opset, DefaultOpset(field.bytes));
         if (field.number != kModelGraph || field.wire_type != 2) continue;
         has_graph = true;
         if (!CollectGraph(field.bytes, graph)) return;
     }
-    if (reader.failed || !has_graph || InTopologicalOrder(graph)) return;
-    RefuseWhatTheSortCannotTake(graph);
+    if (reader.failed || !has_graph) return;
+    // Without a readable import of the default set the reader still
+    // translates the nodes; every need then applies.
+    RefuseNodesShortOfInputs(graph, opset ? opset : UINT64_MAX);
+    if (!InTopologicalOrder(graph)) RefuseWhatTheSortCannotTake(graph);
 }

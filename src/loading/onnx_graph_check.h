@@ -3,9 +3,9 @@
 
 #include <string>
 
-// Throws std::invalid_argument for ONNX bytes that would crash or exhaust the
-// runtime's ONNX reader (see the source); returns for everything else, ONNX
-// or not, leaving it to the runtime.
-void RefuseOnnxGraphsTheReaderCannotSort(const std::string& model_bytes);
+// Throws std::invalid_argument for ONNX bytes on which the runtime's ONNX
+// reader would crash or exhaust memory (see the source for which); returns
+// for everything else, ONNX or not, leaving it to the runtime.
+void RefuseOnnxTheReaderCannotTake(const std::string& model_bytes);
 
 #endif

@@ -10,6 +10,7 @@ struct WireField {
     uint32_t number = 0;
     uint32_t wire_type = 0;
     std::string_view bytes;  // the payload of a length-delimited field
+    uint64_t varint = 0;     // the value of a varint field
 };
 
 // Reads protobuf wire format as protobuf's own parser does, so that whatever
@@ -29,6 +30,7 @@ public:
         field.number = tag >> 3;
         field.wire_type = tag & 7;
         field.bytes = {};
+        field.varint = 0;
         return Payload(field, 0);
     }
 
@@ -41,7 +43,7 @@ private:
     bool Payload(WireField& field, int depth) {
         uint64_t length = 0;
         switch (field.wire_type) {
-            case 0: return Varint(length) || Fail();
+            case 0: return Varint(field.varint) || Fail();
             case 1: return Skip(8);
             case 5: return Skip(4);
             case 2:
@@ -58,7 +60,7 @@ private:
             uint32_t tag = 0;
             if (!Tag(tag)) return Fail();
             if ((tag & 7) == 4) return (tag >> 3) == number || Fail();
-            WireField inner{tag >> 3, tag & 7, {}};
+            WireField inner{tag >> 3, tag & 7, {}, 0};
             if (!Payload(inner, depth)) return false;
         }
     }

@@ -6,6 +6,9 @@ every load copies, reads and compiles, so a load that leaves any of those
 behind grows resident memory by a mebibyte or more per cycle, far above the
 allocator's noise.
 
+conv_without_weights and clip_of_an_unnamed_input are nodes with fewer inputs
+than their operators need, on which the runtime's ONNX reader crashes too.
+
 The unsortable_* models are invalid ONNX of the shapes the load fuzzer found:
 out of topological order, with an output that no node produces, or with a
 cycle. The runtime's ONNX reader crashes on the first kind and allocates until
@@ -78,6 +81,11 @@ def graph_orders(out_dir):
     # Out of order with every output a node's: the runtime sorts it and loads it.
     save_unchecked(out_dir, "unordered_nodes", [relu("Relu", ["y0"], ["y"]), relu("Neg", ["x"], ["y0"])],
                    [f32("x")], [f32("y")])
+    # Operators whose translators read past the inputs a node has.
+    save_unchecked(out_dir, "conv_without_weights", [relu("Conv", ["image"], ["map"])],
+                   [helper.make_tensor_value_info("image", TensorProto.FLOAT, [1, 3, 4, 4])],
+                   [helper.make_tensor_value_info("map", TensorProto.FLOAT, [1, 2, 4, 4])])
+    save_unchecked(out_dir, "clip_of_an_unnamed_input", [relu("Clip", [""], ["y"])], [f32("x")], [f32("y")])
     # In order; x passes straight through and c is a constant output.
     save_unchecked(out_dir, "passthrough_outputs", [relu("Relu", ["x"], ["y"])], [f32("x")],
                    [f32("y"), f32("x"), f32("c")], three)
