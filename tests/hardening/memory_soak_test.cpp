@@ -14,10 +14,15 @@
 // - load cycles, floor at cycles 41-50 against 191-200: 2 MiB. Every load
 //   copies, reads and compiles wide_matmul's 1 MiB of weights, so keeping any
 //   of those per cycle grows memory by 150 MiB or more over the window; the
-//   tolerance allows under 14 KiB a cycle.
-// - inferences, floor at calls 2491-2500 against 9991-10000: 256 KiB, under
-//   35 bytes a call: a tensor wrapper, an error text or a shape kept per call
-//   is larger than that. Floors seen here move by 4 KiB at most.
+//   tolerance allows under 14 KiB a cycle. Floors seen here moved by 52 KiB
+//   at most.
+// - inferences, floor at calls 2491-2500 against 9991-10000: 64 KiB of heap
+//   in use (under 9 bytes a call, less than any tensor wrapper, error text or
+//   shape kept per call), and 8 MiB of resident memory. The heap, where every
+//   allocation of the module lands, is the fine measure: it stays flat here
+//   to within 8 KiB, while the runtime's own memory outside it steps up by
+//   about 1.4 MiB now and then (once in 60,000 detection-head calls, then
+//   flat), so resident memory only bounds gross growth.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -38,27 +43,45 @@ namespace {
 
 constexpr int kWindow = 10;
 
+struct Floors {
+    long resident_kib = LONG_MAX;
+    long heap_kib = LONG_MAX;
+    void Lower() {
+        resident_kib = std::min(resident_kib, ResidentKiB());
+        heap_kib = std::min(heap_kib, static_cast<long>(mallinfo2().uordblks / 1024));
+    }
+};
+
+constexpr long kUnchecked = -1;
+
 // Runs call(1) .. call(count), stopping at the first failed assertion, and
-// compares the memory floor over the window ending at `settled` with the one
+// compares the memory floors over the window ending at `settled` with those
 // ending at `count`.
-void Soak(int count, int settled, long tolerance_kib, const std::function<void(int)>& call) {
-    long settled_floor = LONG_MAX, final_floor = LONG_MAX;
+void Soak(int count, int settled, long resident_tolerance_kib, long heap_tolerance_kib,
+          const std::function<void(int)>& call) {
+    Floors at_settled, at_end;
     for (int i = 1; i <= count; ++i) {
         call(i);
         if (::testing::Test::HasFatalFailure()) return;
         if (kSanitized) continue;
-        if (i > settled - kWindow && i <= settled) settled_floor = std::min(settled_floor, ResidentKiB());
-        if (i > count - kWindow) final_floor = std::min(final_floor, ResidentKiB());
+        if (i > settled - kWindow && i <= settled) at_settled.Lower();
+        if (i > count - kWindow) at_end.Lower();
     }
 #ifdef TESSARINE_SANITIZED
     // Nonzero when an allocation no suppression excuses is unreachable;
     // the report itself is on standard error.
     EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
 #else
-    ::testing::Test::RecordProperty("resident_growth_kib", std::to_string(final_floor - settled_floor));
-    EXPECT_LE(final_floor - settled_floor, tolerance_kib)
-        << "resident floor " << settled_floor << " KiB at call " << settled << ", " << final_floor << " KiB at call "
-        << count;
+    const long resident_growth = at_end.resident_kib - at_settled.resident_kib;
+    const long heap_growth = at_end.heap_kib - at_settled.heap_kib;
+    ::testing::Test::RecordProperty("resident_growth_kib", std::to_string(resident_growth));
+    ::testing::Test::RecordProperty("heap_growth_kib", std::to_string(heap_growth));
+    EXPECT_LE(resident_growth, resident_tolerance_kib)
+        << "resident floor " << at_settled.resident_kib << " KiB at call " << settled << ", " << at_end.resident_kib
+        << " KiB at call " << count;
+    if (heap_tolerance_kib != kUnchecked)
+        EXPECT_LE(heap_growth, heap_tolerance_kib) << "heap in use: floor " << at_settled.heap_kib << " KiB at call "
+                                                   << settled << ", " << at_end.heap_kib << " KiB at call " << count;
 #endif
 }
 
@@ -84,7 +107,7 @@ protected:
 
 TEST_F(LoadReleaseCycles, OneObjectLoadsRunsAndReleasesTwoHundredTimes) {
     ObjectPtr object = NewHostObject();
-    Soak(kCycles, kSettledCycle, kCycleToleranceKiB, [&](int) {
+    Soak(kCycles, kSettledCycle, kCycleToleranceKiB, kUnchecked, [&](int) {
         ASSERT_TRUE(object->LoadModel(model_.data(), model_.size(), -1, 3)) << object->GetLastErrorMessage();
         RunWide(*object);
         object->ReleaseModel();
@@ -93,7 +116,7 @@ TEST_F(LoadReleaseCycles, OneObjectLoadsRunsAndReleasesTwoHundredTimes) {
 
 // A new object each cycle: its core, plugins and threads come and go too.
 TEST_F(LoadReleaseCycles, ObjectsMadeLoadedAndDestroyedTwoHundredTimes) {
-    Soak(kCycles, kSettledCycle, kCycleToleranceKiB, [&](int) {
+    Soak(kCycles, kSettledCycle, kCycleToleranceKiB, kUnchecked, [&](int) {
         ObjectPtr object = NewHostObject();
         ASSERT_TRUE(object->LoadModel(model_.data(), model_.size(), -1, 3)) << object->GetLastErrorMessage();
         RunWide(*object);
@@ -105,7 +128,7 @@ TEST_F(LoadReleaseCycles, ObjectsMadeLoadedAndDestroyedTwoHundredTimes) {
 TEST_F(LoadReleaseCycles, ReloadsOverALoadedModelTwoHundredTimes) {
     ObjectPtr object = NewHostObject();
     std::vector<char> copies[2] = {model_, model_};
-    Soak(kCycles, kSettledCycle, kCycleToleranceKiB, [&](int i) {
+    Soak(kCycles, kSettledCycle, kCycleToleranceKiB, kUnchecked, [&](int i) {
         const std::vector<char>& bytes = copies[i % 2];
         ASSERT_TRUE(object->LoadModel(bytes.data(), bytes.size(), -1, 3)) << object->GetLastErrorMessage();
         RunWide(*object);
@@ -114,7 +137,8 @@ TEST_F(LoadReleaseCycles, ReloadsOverALoadedModelTwoHundredTimes) {
 
 constexpr int kInferences = 10000;
 constexpr int kSettledInference = 2500;
-constexpr long kInferenceToleranceKiB = 256;
+constexpr long kInferenceResidentToleranceKiB = 8192;
+constexpr long kInferenceHeapToleranceKiB = 64;
 
 class TenThousandInferences : public ::testing::Test {
 protected:
@@ -133,7 +157,7 @@ TEST_F(TenThousandInferences, OfTheSingleImageForm) {
     const std::vector<float> expected = DynamicConvMap(image);
     const auto desc = Descriptor(2);
     std::vector<float> map(expected.size());
-    Soak(kInferences, kSettledInference, kInferenceToleranceKiB, [&](int) {
+    Soak(kInferences, kSettledInference, kInferenceResidentToleranceKiB, kInferenceHeapToleranceKiB, [&](int) {
         std::fill(map.begin(), map.end(), NAN);
         ASSERT_TRUE(object_->DoInference(32, 24, image.data(), desc.data(), 32, 24, map.data()))
             << object_->GetLastErrorMessage();
@@ -146,7 +170,7 @@ TEST_F(TenThousandInferences, OfTheDetectionHeadForm) {
     std::vector<float> image = Image(40, 24);
     const std::vector<float> expected = DetectHead(image, 40, 24);
     std::vector<float> head(expected.size());
-    Soak(kInferences, kSettledInference, kInferenceToleranceKiB, [&](int) {
+    Soak(kInferences, kSettledInference, kInferenceResidentToleranceKiB, kInferenceHeapToleranceKiB, [&](int) {
         uint64_t count = 0, dim2 = 0, dim1 = 0;
         std::fill(head.begin(), head.end(), NAN);
         ASSERT_TRUE(object_->DoInference(40, 24, image.data(), head.data(), &count, &dim2, &dim1))
@@ -159,7 +183,7 @@ TEST_F(TenThousandInferences, OfTheDetectionHeadForm) {
 TEST_F(TenThousandInferences, OfTheNamedFormIntoCallerBuffers) {
     ASSERT_NO_FATAL_FAILURE(Load("two_inputs"));
     float a[4] = {1, -2, 3.5f, 0.25f}, b[4] = {4, 5, -6, 8}, sum[4], difference[4];
-    Soak(kInferences, kSettledInference, kInferenceToleranceKiB, [&](int) {
+    Soak(kInferences, kSettledInference, kInferenceResidentToleranceKiB, kInferenceHeapToleranceKiB, [&](int) {
         const std::vector<TensorData> inputs = {Record("a", {1, 4}, a), Record("b", {1, 4}, b)};
         std::vector<TensorData> outputs = {Record("sum", {1, 4}, sum), Record("difference", {1, 4}, difference)};
         ASSERT_TRUE(object_->DoInference(inputs, outputs)) << object_->GetLastErrorMessage();
@@ -175,7 +199,7 @@ TEST_F(TenThousandInferences, OfTheNamedFormIntoCallerBuffers) {
 TEST_F(TenThousandInferences, OfTheNamedFormWithRuntimeOutputs) {
     ASSERT_NO_FATAL_FAILURE(Load("ragged_output"));
     float values[7] = {1, 2, 3, 4, 5, 6, 7};
-    Soak(kInferences, kSettledInference, kInferenceToleranceKiB, [&](int i) {
+    Soak(kInferences, kSettledInference, kInferenceResidentToleranceKiB, kInferenceHeapToleranceKiB, [&](int i) {
         const int64_t length = i % 2 ? 7 : 5;
         const std::vector<TensorData> inputs = {Record("values", {1, length}, values)};
         std::vector<TensorData> outputs = {Record("doubled", {1, -1}, nullptr)};
@@ -199,7 +223,7 @@ TEST_F(TenThousandInferences, OfRejectedCalls) {
         {Record("a", {1, 2}, a), Record("b", {1, 4}, b)},
     };
     StdoutCapture quiet;  // 10,000 console lines
-    Soak(kInferences, kSettledInference, kInferenceToleranceKiB, [&](int i) {
+    Soak(kInferences, kSettledInference, kInferenceResidentToleranceKiB, kInferenceHeapToleranceKiB, [&](int i) {
         std::vector<TensorData> out = outputs;
         ASSERT_FALSE(object_->DoInference(rejected[i % 3], out));
         ASSERT_FALSE(object_->GetLastErrorMessage().empty());
