@@ -192,6 +192,34 @@ TEST_F(RebuildOnNpu, InputsOfRankTwoArePassedOverInTheSizeSearch) {
     for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(difference[i], a[i] - b[i]);
 }
 
+// Only width and height decide: a named rebuild reshapes to the records'
+// whole dims, batch included, and a later call of the same size reuses that
+// build even where it does not fit. A reload recovers.
+TEST_F(RebuildOnNpu, BatchOfANamedRebuildStaysUntilTheSizeChanges) {
+    Load("dynamic_conv");
+    std::vector<float> images = Image(5, 4, 0, 6), maps(2 * 2 * 5 * 4, NAN);
+    std::vector<TensorData> outputs = {F32("", {2, 2, 4, 5}, maps.data())};
+    const Observed batch = Observe([&] { return object_->DoInference({F32("", {2, 3, 4, 5}, images.data())}, outputs); });
+    ASSERT_TRUE(batch.ran) << object_->GetLastErrorMessage();
+    EXPECT_EQ(batch.console, kNeedReshape);
+    EXPECT_EQ(TessarineTestAccess::Compiled(State())->input().get_partial_shape(), (ov::PartialShape{2, 3, 4, 5}));
+    for (size_t image = 0; image < 2; ++image)
+        ExpectMap({images.begin() + image * 60, images.begin() + (image + 1) * 60},
+                  {maps.begin() + image * 40, maps.begin() + (image + 1) * 40});
+
+    const Observed single = RunSingle(5, 4);
+    EXPECT_FALSE(single.ran);
+    EXPECT_EQ(single.Reloads(), 0u);
+    EXPECT_EQ(single.console.rfind("[OpenVINOInstance]DoInference ov::Exception error: ", 0), 0u) << single.console;
+    EXPECT_NE(object_->GetLastErrorMessage().find("incompatible"), std::string::npos)
+        << object_->GetLastErrorMessage();
+
+    ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), -2, 3)) << object_->GetLastErrorMessage();
+    const Observed reloaded = RunSingle(5, 4);
+    EXPECT_TRUE(reloaded.ran) << object_->GetLastErrorMessage();
+    EXPECT_EQ(reloaded.Reloads(), 0u);
+}
+
 struct FailedRebuild {
     const char* label;
     const char* model;
