@@ -8,15 +8,6 @@
 
 namespace {
 
-TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type = DATA_TYPE_FLOAT32) {
-    TensorData record;
-    record.name = std::move(name);
-    record.type = type;
-    record.dims = std::move(dims);
-    record.data = data;
-    return record;
-}
-
 struct Outcome {
     bool ran;
     std::string console;

@@ -41,29 +41,10 @@ Observed Observe(Work&& work) {
     return {ran, console, traces.Texts()};
 }
 
-std::vector<float> Image(uint32_t width, uint32_t height, float offset, uint32_t channels = 3) {
-    std::vector<float> image(std::max(channels * width * height, 1u));
-    for (size_t i = 0; i < image.size(); ++i) image[i] = 0.5f * static_cast<float>(i % 13) - 2.0f + offset;
-    return image;
-}
-
-TensorData F32(std::string name, std::vector<int64_t> dims, void* data) {
-    TensorData record;
-    record.name = std::move(name);
-    record.dims = std::move(dims);
-    record.data = data;
-    return record;
-}
-
-// dynamic_conv: map0 = r + g + b, map1 = 2r - b + 0.5.
 void ExpectMap(const std::vector<float>& image, const std::vector<float>& map) {
-    const size_t plane = image.size() / 3;
-    ASSERT_EQ(map.size(), 2 * plane);
-    for (size_t p = 0; p < plane; ++p) {
-        const float r = image[p], g = image[plane + p], b = image[2 * plane + p];
-        EXPECT_FLOAT_EQ(map[p], r + g + b) << "at " << p;
-        EXPECT_FLOAT_EQ(map[plane + p], 2 * r - b + 0.5f) << "at " << p;
-    }
+    const std::vector<float> expected = DynamicConvMap(image);
+    ASSERT_EQ(map.size(), expected.size());
+    for (size_t i = 0; i < map.size(); ++i) EXPECT_FLOAT_EQ(map[i], expected[i]) << "at " << i;
 }
 
 class RebuildOnNpu : public ::testing::Test {
@@ -79,10 +60,10 @@ protected:
     Observed RunSingle(uint32_t width, uint32_t height, float offset = 0) {
         // Never empty: a null data pointer would be rejected before the rebuild.
         std::vector<float> image = Image(width, height, offset), map(std::max(2u * width * height, 1u), NAN);
-        unsigned char desc[64] = {};
-        desc[40] = 2;
-        Observed observed =
-            Observe([&] { return object_->DoInference(width, height, image.data(), desc, width, height, map.data()); });
+        image.resize(std::max<size_t>(image.size(), 1));
+        const auto desc = Descriptor(2);
+        Observed observed = Observe(
+            [&] { return object_->DoInference(width, height, image.data(), desc.data(), width, height, map.data()); });
         if (observed.ran) ExpectMap(image, map);
         return observed;
     }
@@ -90,9 +71,9 @@ protected:
     // DoInference(2) on dynamic_conv with one unnamed [1, channels, h, w] record.
     Observed RunNamed(uint32_t width, uint32_t height, float offset = 0, uint32_t channels = 3) {
         std::vector<float> image = Image(width, height, offset, channels), map(2 * width * height, NAN);
-        std::vector<TensorData> outputs = {F32("", {1, 2, height, width}, map.data())};
+        std::vector<TensorData> outputs = {Record("", {1, 2, height, width}, map.data())};
         Observed observed = Observe(
-            [&] { return object_->DoInference({F32("", {1, channels, height, width}, image.data())}, outputs); });
+            [&] { return object_->DoInference({Record("", {1, channels, height, width}, image.data())}, outputs); });
         if (observed.ran) ExpectMap(image, map);
         return observed;
     }
@@ -166,9 +147,9 @@ TEST_F(RebuildOnNpu, SingleAndNamedFormsShareTheSizeBuiltFor) {
 TEST_F(RebuildOnNpu, ThreeDimensionalInputGivesHeightAndWidthFromItsLastAxes) {
     Load("planar3d");
     std::vector<float> image = Image(5, 4, -1), y(image.size(), NAN);
-    std::vector<TensorData> outputs = {F32("y", {3, 4, 5}, y.data())};
+    std::vector<TensorData> outputs = {Record("y", {3, 4, 5}, y.data())};
     const Observed observed =
-        Observe([&] { return object_->DoInference({F32("image", {3, 4, 5}, image.data())}, outputs); });
+        Observe([&] { return object_->DoInference({Record("image", {3, 4, 5}, image.data())}, outputs); });
     ASSERT_TRUE(observed.ran) << object_->GetLastErrorMessage();
     EXPECT_EQ(observed.Count(ReloadText(-2, 5, 4)), 1u);
     EXPECT_EQ(TessarineTestAccess::InputWidth(State()), 5);
@@ -180,8 +161,8 @@ TEST_F(RebuildOnNpu, ThreeDimensionalInputGivesHeightAndWidthFromItsLastAxes) {
 TEST_F(RebuildOnNpu, InputsOfRankTwoArePassedOverInTheSizeSearch) {
     Load("two_inputs");
     float a[4] = {1, 2, 3, 4}, b[4] = {0.5f, -1, 2, 8}, sum[4], difference[4];
-    const std::vector<TensorData> inputs = {F32("a", {1, 4}, a), F32("b", {1, 4}, b)};
-    std::vector<TensorData> outputs = {F32("sum", {1, 4}, sum), F32("difference", {1, 4}, difference)};
+    const std::vector<TensorData> inputs = {Record("a", {1, 4}, a), Record("b", {1, 4}, b)};
+    std::vector<TensorData> outputs = {Record("sum", {1, 4}, sum), Record("difference", {1, 4}, difference)};
     const Observed first = Observe([&] { return object_->DoInference(inputs, outputs); });
     ASSERT_TRUE(first.ran) << object_->GetLastErrorMessage();
     EXPECT_EQ(first.Count(ReloadText(-2, 0, 0)), 1u);
@@ -198,8 +179,8 @@ TEST_F(RebuildOnNpu, InputsOfRankTwoArePassedOverInTheSizeSearch) {
 TEST_F(RebuildOnNpu, BatchOfANamedRebuildStaysUntilTheSizeChanges) {
     Load("dynamic_conv");
     std::vector<float> images = Image(5, 4, 0, 6), maps(2 * 2 * 5 * 4, NAN);
-    std::vector<TensorData> outputs = {F32("", {2, 2, 4, 5}, maps.data())};
-    const Observed batch = Observe([&] { return object_->DoInference({F32("", {2, 3, 4, 5}, images.data())}, outputs); });
+    std::vector<TensorData> outputs = {Record("", {2, 2, 4, 5}, maps.data())};
+    const Observed batch = Observe([&] { return object_->DoInference({Record("", {2, 3, 4, 5}, images.data())}, outputs); });
     ASSERT_TRUE(batch.ran) << object_->GetLastErrorMessage();
     EXPECT_EQ(batch.console, kNeedReshape);
     EXPECT_EQ(TessarineTestAccess::Compiled(State())->input().get_partial_shape(), (ov::PartialShape{2, 3, 4, 5}));

@@ -11,35 +11,6 @@
 
 namespace {
 
-// Distinct values in every channel and pixel, so a swapped channel or a
-// transposed plane changes the result.
-std::vector<float> Image(uint32_t width, uint32_t height, float offset = 0) {
-    std::vector<float> image(3 * width * height);
-    for (size_t i = 0; i < image.size(); ++i) image[i] = 0.25f * static_cast<float>(i) - 3.0f + offset;
-    return image;
-}
-
-// dynamic_conv: map0 = r + g + b, map1 = 2r - b + 0.5.
-std::vector<float> ExpectedMap(const std::vector<float>& image) {
-    const size_t plane = image.size() / 3;
-    std::vector<float> map(2 * plane);
-    for (size_t p = 0; p < plane; ++p) {
-        const float r = image[p], g = image[plane + p], b = image[2 * plane + p];
-        map[p] = r + g + b;
-        map[plane + p] = 2 * r - b + 0.5f;
-    }
-    return map;
-}
-
-// The host's block: only the count at byte 40 is the module's to read, so
-// every other byte is noise that would show up as a wrong channel count.
-std::array<unsigned char, 64> Descriptor(uint64_t channels) {
-    std::array<unsigned char, 64> desc;
-    desc.fill(0xA5);
-    std::memcpy(desc.data() + 40, &channels, sizeof channels);
-    return desc;
-}
-
 const auto kTwoChannels = Descriptor(2);
 
 void ExpectValues(const std::vector<float>& actual, const std::vector<float>& expected) {
@@ -74,7 +45,7 @@ TEST_F(SingleInputOnCpu, WritesTheAnalyticMapIntoTheCallersBuffer) {
     std::string console;
     ASSERT_TRUE(Infer(5, 4, image, kTwoChannels.data(), 2, output, console)) << object_->GetLastErrorMessage();
     EXPECT_EQ(console, "");
-    ExpectValues(output, ExpectedMap(image));
+    ExpectValues(output, DynamicConvMap(image));
 }
 
 TEST_F(SingleInputOnCpu, NullDescriptorBindsThreeChannels) {
@@ -111,7 +82,7 @@ TEST_F(SingleInputOnCpu, NewSizeIsBoundToTheLoadedModelWithoutRebuild) {
         std::string console;
         ASSERT_TRUE(Infer(width, height, image, kTwoChannels.data(), 2, output, console));
         EXPECT_EQ(console, "");
-        ExpectValues(output, ExpectedMap(image));
+        ExpectValues(output, DynamicConvMap(image));
     }
     for (const std::string& text : traces.Texts()) EXPECT_NE(text.rfind("Ready reload model", 0), 0u) << text;
     EXPECT_FALSE(traces.Contains("Tessarine::RebuildModel()"));
@@ -128,12 +99,12 @@ TEST_F(SingleInputOnCpu, HeldBuffersAreReadAfreshAndOthersAreBound) {
     ASSERT_TRUE(object_->DoInference(5, 4, image.data(), kTwoChannels.data(), 5, 4, output.data()));
     image = Image(5, 4, 100);
     ASSERT_TRUE(object_->DoInference(5, 4, image.data(), kTwoChannels.data(), 5, 4, output.data()));
-    ExpectValues(output, ExpectedMap(image));
+    ExpectValues(output, DynamicConvMap(image));
 
     const std::vector<float> kept = output;
     std::vector<float> other_image = Image(5, 4, -50), other_output(output.size(), NAN);
     ASSERT_TRUE(object_->DoInference(5, 4, other_image.data(), kTwoChannels.data(), 5, 4, other_output.data()));
-    ExpectValues(other_output, ExpectedMap(other_image));
+    ExpectValues(other_output, DynamicConvMap(other_image));
     ExpectValues(output, kept);
 }
 

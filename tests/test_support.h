@@ -3,6 +3,8 @@
 #ifndef TESSARINE_TEST_SUPPORT_H
 #define TESSARINE_TEST_SUPPORT_H
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +19,22 @@ std::vector<char> ReadModel(const std::string& name);
 using ObjectPtr = std::unique_ptr<IImageAIInference, void (*)(IImageAIInference*)>;
 ObjectPtr NewObject();
 Tessarine& AsTessarine(const ObjectPtr& object);
+
+// A named record of the interface over the caller's buffer.
+TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type = DATA_TYPE_FLOAT32);
+
+// The host's 64-byte output block of DoInference(0): the channel count at
+// byte 40 and every other byte noise, which would show as a wrong count.
+std::array<unsigned char, 64> Descriptor(uint64_t channels);
+
+// A planar f32 image with distinct values in every channel of a pixel and
+// across neighbouring pixels, so a swapped channel or plane changes results.
+std::vector<float> Image(uint32_t width, uint32_t height, float offset = 0, uint32_t channels = 3);
+// dynamic_conv's map: map0 = r + g + b, map1 = 2r - b + 0.5.
+std::vector<float> DynamicConvMap(const std::vector<float>& image);
+// detect_head's [1, 84, N]: row c of grid cell (y, x) at stride s is the
+// pixel (y*s, x*s) weighted by (c+1)/100 * (k+1) * (1, -1, 1)[k], plus c/100.
+std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height);
 
 // Captures what is written to standard output (file descriptor 1) between
 // construction and Text(), including printf output of the module.
