@@ -46,7 +46,11 @@ for target in load_model inference; do
     log="$build/fuzz-$target.log"
     if [ -n "$fuzz_seconds" ]; then
         corpus="$build/fuzz-corpus/$target"
-        bound=(-max_total_time="$fuzz_seconds")
+        # Long runs go in child processes of a few minutes each: the runtime
+        # starts and ends threads with every compiled model, and
+        # AddressSanitizer keeps memory for each thread it has seen, so a
+        # single process would grow by gigabytes over an hour.
+        bound=(-max_total_time="$fuzz_seconds" -fork=1)
         echo "fuzzing $target for ${fuzz_seconds}s (log: $log)"
     else
         corpus="$build/fuzz-corpus-ci/$target"
