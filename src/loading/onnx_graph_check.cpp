@@ -12,8 +12,8 @@
 //
 // The same reader's translators of a few operators index a node's inputs
 // without counting them, and read past the end (a crash again) when the node
-// has fewer inputs than the operator needs; those nodes are refused too. A
-// node inside a subgraph (an If or Loop body) is not looked at.
+// has fewer inputs than the operator needs; those nodes are refused too,
+// inside subgraphs (the bodies of If, Loop and Scan) as well.
 #include "loading/onnx_graph_check.h"
 
 #include <algorithm>
@@ -31,7 +31,8 @@ namespace {
 // Field numbers of onnx.proto.
 constexpr uint32_t kModelGraph = 7, kModelOpsetImport = 8, kOpsetDomain = 1, kOpsetVersion = 2;
 constexpr uint32_t kGraphNode = 1, kGraphInitializer = 5, kGraphInput = 11, kGraphOutput = 12;
-constexpr uint32_t kNodeInput = 1, kNodeOutput = 2, kNodeOpType = 4, kNodeDomain = 7;
+constexpr uint32_t kNodeInput = 1, kNodeOutput = 2, kNodeOpType = 4, kNodeAttribute = 5, kNodeDomain = 7;
+constexpr uint32_t kAttributeGraph = 6, kAttributeGraphs = 11;
 constexpr uint32_t kValueInfoName = 1, kTensorName = 8;
 
 // The operators whose translators crash on too few inputs (found by trying
@@ -50,15 +51,25 @@ constexpr InputNeed kInputNeeds[] = {
     {"Min", 1, 1, false},       {"Sum", 1, 1, false},  {"Clip", 1, 1, true},
 };
 
+struct GraphNames;
+
 struct NodeNames {
     std::string_view op_type, domain;
     std::vector<std::string_view> inputs, outputs;
+    std::vector<GraphNames> subgraphs;
 };
 
 struct GraphNames {
     std::vector<std::string_view> inputs, outputs, initializers;
     std::vector<NodeNames> nodes;
 };
+
+// Protobuf's own parser refuses messages nested deeper than 100, so the
+// runtime would not read such a model: the look stops there as well, and the
+// depth of the recursion stays bounded whatever the bytes.
+constexpr int kMaxNesting = 100;
+
+bool CollectGraph(std::string_view message, GraphNames& graph, int depth);
 
 // The string field `number` of a message; empty when it is absent, as
 // protobuf reads it.
@@ -70,7 +81,18 @@ bool StringField(std::string_view message, uint32_t number, std::string_view& va
     return !reader.failed;
 }
 
-bool CollectNode(std::string_view message, NodeNames& node) {
+// The graphs an attribute carries (an If's branches, a Loop's body).
+bool CollectSubgraphs(std::string_view attribute, NodeNames& node, int depth) {
+    WireReader reader(attribute);
+    for (WireField field; reader.Next(field);) {
+        if (field.wire_type != 2 || (field.number != kAttributeGraph && field.number != kAttributeGraphs)) continue;
+        node.subgraphs.emplace_back();
+        if (!CollectGraph(field.bytes, node.subgraphs.back(), depth + 1)) return false;
+    }
+    return !reader.failed;
+}
+
+bool CollectNode(std::string_view message, NodeNames& node, int depth) {
     WireReader reader(message);
     for (WireField field; reader.Next(field);) {
         if (field.wire_type != 2) continue;
@@ -78,13 +100,15 @@ bool CollectNode(std::string_view message, NodeNames& node) {
         if (field.number == kNodeOutput) node.outputs.push_back(field.bytes);
         if (field.number == kNodeOpType) node.op_type = field.bytes;
         if (field.number == kNodeDomain) node.domain = field.bytes;
+        if (field.number == kNodeAttribute && !CollectSubgraphs(field.bytes, node, depth)) return false;
     }
     return !reader.failed;
 }
 
 // Repeated graph fields accumulate, as protobuf merges a graph field that
 // appears more than once.
-bool CollectGraph(std::string_view message, GraphNames& graph) {
+bool CollectGraph(std::string_view message, GraphNames& graph, int depth) {
+    if (depth > kMaxNesting) return false;
     WireReader reader(message);
     for (WireField field; reader.Next(field);) {
         if (field.wire_type != 2) continue;
@@ -93,7 +117,7 @@ bool CollectGraph(std::string_view message, GraphNames& graph) {
         switch (field.number) {
             case kGraphNode:
                 graph.nodes.emplace_back();
-                parsed = CollectNode(field.bytes, graph.nodes.back());
+                parsed = CollectNode(field.bytes, graph.nodes.back(), depth + 1);
                 break;
             case kGraphInitializer:
                 parsed = StringField(field.bytes, kTensorName, name);
@@ -193,6 +217,7 @@ void RefuseNodesShortOfInputs(const GraphNames& graph, uint64_t opset) {
                 throw std::invalid_argument("an ONNX " + std::string(node.op_type) +
                                             " node's first input has no name.");
         }
+        for (const GraphNames& subgraph : node.subgraphs) RefuseNodesShortOfInputs(subgraph, opset);
     }
 }
 
@@ -207,7 +232,7 @@ void RefuseOnnxTheReaderCannotTake(const std::string& model_bytes) {
         if (field.number == kModelOpsetImport && field.wire_type == 2) opset = std::max(opset, DefaultOpset(field.bytes));
         if (field.number != kModelGraph || field.wire_type != 2) continue;
         has_graph = true;
-        if (!CollectGraph(field.bytes, graph)) return;
+        if (!CollectGraph(field.bytes, graph, 1)) return;
     }
     if (reader.failed || !has_graph) return;
     // Without a readable import of the default set the reader still

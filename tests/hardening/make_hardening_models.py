@@ -7,7 +7,8 @@ behind grows resident memory by a mebibyte or more per cycle, far above the
 allocator's noise.
 
 conv_without_weights and clip_of_an_unnamed_input are nodes with fewer inputs
-than their operators need, on which the runtime's ONNX reader crashes too.
+than their operators need, on which the runtime's ONNX reader crashes too;
+the *_branch models hold such nodes inside If subgraphs.
 
 The unsortable_* models are invalid ONNX of the shapes the load fuzzer found:
 out of topological order, with an output that no node produces, or with a
@@ -55,6 +56,48 @@ def save_unchecked(out_dir, name, nodes, inputs, outputs, initializers=(), ir_ve
         f.write(model.SerializeToString() + trailer)
 
 
+def condition():
+    return helper.make_tensor_value_info("c", TensorProto.BOOL, [])
+
+
+def if_node(then_node, output="y"):
+    """An If on c whose then-branch is then_node (output t) and whose else-branch negates x."""
+    branch = lambda nodes, out: helper.make_graph(nodes, "branch", [], [f32(out)])
+    return helper.make_node("If", ["c"], [output], then_branch=branch([then_node], then_node.output[0]),
+                            else_branch=branch([helper.make_node("Neg", ["x"], ["e"])], "e"))
+
+
+def ifs_nested(depth):
+    """depth Ifs each in the then-branch of the next, written field by field:
+    protobuf's Python API refuses to build a message nested that deep."""
+    def varint(n):
+        out = b""
+        while True:
+            out += bytes([(n & 0x7F) | (0x80 if n > 0x7F else 0)])
+            n >>= 7
+            if not n:
+                return out
+
+    def field(number, payload):
+        return varint(number << 3 | 2) + varint(len(payload)) + payload
+
+    def node(op, inputs, output, *attributes):
+        return (b"".join(field(1, name.encode()) for name in inputs) + field(2, output.encode()) +
+                field(4, op.encode()) + b"".join(field(5, a) for a in attributes))
+
+    def graph_attribute(name, nodes_bytes, output):
+        graph = field(1, nodes_bytes) + field(2, b"branch") + field(12, field(1, output.encode()))
+        return field(1, name.encode()) + field(6, graph) + varint(20 << 3) + varint(5)  # type GRAPH
+
+    current = node("Relu", ["x"], "t")
+    for _ in range(depth):
+        current = node("If", ["c"], "t", graph_attribute("then_branch", current, "t"),
+                       graph_attribute("else_branch", node("Neg", ["x"], "e"), "e"))
+    graph = (field(1, current) + field(2, b"deep") + field(11, field(1, b"x")) + field(11, field(1, b"c")) +
+             field(12, field(1, b"t")))
+    return varint(1 << 3) + varint(8) + field(7, graph) + field(8, varint(2 << 3) + varint(17))
+
+
 def graph_orders(out_dir):
     relu = helper.make_node
     three = [numpy_helper.from_array(np.full((1, 4), 3, np.float32), "c")]
@@ -86,6 +129,19 @@ def graph_orders(out_dir):
                    [helper.make_tensor_value_info("image", TensorProto.FLOAT, [1, 3, 4, 4])],
                    [helper.make_tensor_value_info("map", TensorProto.FLOAT, [1, 2, 4, 4])])
     save_unchecked(out_dir, "clip_of_an_unnamed_input", [relu("Clip", [""], ["y"])], [f32("x")], [f32("y")])
+    # The same inside subgraphs: a Conv without weights in an If's branch, a
+    # Clip of an unnamed input in a branch of an If nested in another.
+    save_unchecked(out_dir, "conv_without_weights_in_a_branch", [if_node(relu("Conv", ["image"], ["t"]))],
+                   [helper.make_tensor_value_info("image", TensorProto.FLOAT, [1, 3, 4, 4]), condition()],
+                   [f32("y")])
+    inner = if_node(relu("Clip", [""], ["t"]), output="t")
+    save_unchecked(out_dir, "clip_in_a_nested_branch", [if_node(inner)], [f32("x"), condition()], [f32("y")])
+    # Valid branches load; so does a graph nested deeper than protobuf reads,
+    # which the runtime refuses itself.
+    save_unchecked(out_dir, "if_of_two_branches", [if_node(relu("Relu", ["x"], ["t"]))], [f32("x"), condition()],
+                   [f32("y")])
+    with open(os.path.join(out_dir, "ifs_nested_too_deep.onnx"), "wb") as f:
+        f.write(ifs_nested(150))
     # In order; x passes straight through and c is a constant output.
     save_unchecked(out_dir, "passthrough_outputs", [relu("Relu", ["x"], ["y"])], [f32("x")],
                    [f32("y"), f32("x"), f32("c")], three)

@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The reader's translators of some operators (Conv, Pad, Clip, the pooling
 // and variadic ones) read past the inputs a node has; found by the load
-// fuzzer on Conv, then tried on every operator.
+// fuzzer on Conv, then tried on every operator, and inside If branches.
 struct ShortNode {
     const char* model;
     std::string text;
@@ -81,8 +81,29 @@ TEST_P(OnnxNodesShortOfInputs, FailTheLoad) {
 INSTANTIATE_TEST_SUITE_P(
     Models, OnnxNodesShortOfInputs,
     ::testing::Values(ShortNode{"conv_without_weights", "an ONNX Conv node has 1 input(s); the operator needs 2."},
-                      ShortNode{"clip_of_an_unnamed_input", "an ONNX Clip node's first input has no name."}),
+                      ShortNode{"clip_of_an_unnamed_input", "an ONNX Clip node's first input has no name."},
+                      ShortNode{"conv_without_weights_in_a_branch",
+                                "an ONNX Conv node has 1 input(s); the operator needs 2."},
+                      ShortNode{"clip_in_a_nested_branch", "an ONNX Clip node's first input has no name."}),
     [](const ::testing::TestParamInfo<ShortNode>& info) { return std::string(info.param.model); });
+
+// Subgraphs are looked into only for nodes short of inputs: valid branches
+// load, and a graph nested deeper than protobuf reads is the runtime's to
+// refuse (the look into it stops at that depth).
+TEST(OnnxSubgraphs, ValidBranchesLoad) {
+    ObjectPtr object = NewHostObject();
+    const Outcome outcome = Load(*object, ReadModel("if_of_two_branches"));
+    EXPECT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_EQ(outcome.console, "");
+}
+
+TEST(OnnxSubgraphs, NestingDeeperThanProtobufReadsGetsTheRuntimesText) {
+    ObjectPtr object = NewHostObject();
+    const Outcome outcome = Load(*object, ReadModel("ifs_nested_too_deep"));
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_NE(outcome.error.find("Error during import of ONNX model"), std::string::npos) << outcome.error;
+    EXPECT_EQ(outcome.console, "[OpenVINOInstance]Load model ov::Exception error: " + outcome.error);
+}
 
 // What the check leaves to the runtime: a graph out of order whose outputs
 // are all node outputs (the runtime sorts it), outputs that are a graph input
