@@ -68,7 +68,8 @@ for target in load_model inference; do
         -rss_limit_mb=4096 -detect_leaks=0 -close_fd_mask=1 -print_final_stats=1 \
         -artifact_prefix="$artifacts/$target-" "$corpus" "${seeds[$target]}" >"$log" 2>&1; then
         passed=$((passed + 1))
-        grep -E '^(Done|stat::number_of_executed_units)' "$log" || true
+        # A fixed run ends with its stats; a forked one with progress lines.
+        grep -E '^(Done|stat::number_of_executed_units)' "$log" || grep -E '^#[0-9]+:' "$log" | tail -n 1 || true
     else
         failed=$((failed + 1))
         echo "fuzz target $target failed; the end of its log:"
