@@ -9,6 +9,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "npu_double/core_with_npu_double.h"
+
 ObjectPtr NewObject() { return ObjectPtr(InitModule(), ReleaseModule); }
 
 void LoadOrThrow(IImageAIInference& object, const std::vector<char>& model, int32_t device_index) {
@@ -26,20 +28,7 @@ std::vector<char> ReadFileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-std::shared_ptr<ov::Core> CoreWithNpuDouble() {
-    // Plugins named in this file are registered before the runtime's own.
-    char path[] = "/tmp/tessarine-bench-plugins-XXXXXX.xml";
-    const int fd = mkstemps(path, 4);
-    if (fd < 0) throw std::runtime_error("mkstemps failed");
-    const std::string xml = std::string("<ie><plugins><plugin name=\"NPU\" location=\"") + TESSARINE_NPU_DOUBLE_FILE +
-                            "\"/></plugins></ie>";
-    const bool written = write(fd, xml.data(), xml.size()) == static_cast<ssize_t>(xml.size());
-    close(fd);
-    if (!written) throw std::runtime_error("cannot write the plugin list");
-    auto core = std::make_shared<ov::Core>(path);
-    unlink(path);
-    return core;
-}
+std::shared_ptr<ov::Core> CoreWithNpuDouble() { return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE); }
 
 ov::AnyMap CpuConfig() {
     return {ov::hint::execution_mode(ov::hint::ExecutionMode::PERFORMANCE),

@@ -11,6 +11,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "npu_double/core_with_npu_double.h"
+
 std::string ModelPath(const std::string& name) { return std::string(TESSARINE_MODEL_DIR) + "/" + name + ".onnx"; }
 
 std::vector<char> ReadModel(const std::string& name) {
@@ -68,20 +70,7 @@ size_t TraceRecorder::Count(const std::string& text) const {
     return static_cast<size_t>(std::count(recorded_traces.begin(), recorded_traces.end(), text));
 }
 
-std::shared_ptr<ov::Core> CoreWithNpuDouble() {
-    // Plugins named in this file are registered before the runtime's own, so
-    // "NPU" here is the double, not the runtime's NPU plugin.
-    char path[] = "/tmp/tessarine-plugins-XXXXXX.xml";
-    const int fd = mkstemps(path, 4);
-    if (fd < 0) throw std::runtime_error("mkstemps failed");
-    const std::string xml = std::string("<ie><plugins><plugin name=\"NPU\" location=\"") + TESSARINE_NPU_DOUBLE_FILE +
-                            "\"/></plugins></ie>";
-    if (write(fd, xml.data(), xml.size()) != static_cast<ssize_t>(xml.size())) throw std::runtime_error("write failed");
-    close(fd);
-    auto core = std::make_shared<ov::Core>(path);
-    unlink(path);
-    return core;
-}
+std::shared_ptr<ov::Core> CoreWithNpuDouble() { return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE); }
 
 TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type) {
     TensorData record;
