@@ -30,8 +30,9 @@ install(FILES include/image_ai_inference.h DESTINATION ${CMAKE_INSTALL_INCLUDEDI
 # module's devices need: CPU, GPU, NPU and AUTO (which provides MULTI), the
 # ONNX and IR readers. Left out: the BATCH plugin (only ever used for the GPU
 # under the throughput hint, which the module never sets), HETERO, the other
-# readers, the C API and everything Python. No plugins.xml: the runtime knows
-# its plugins' file names and looks for them beside itself.
+# readers, the C API and everything Python. The wheel has no plugins.xml: its
+# runtime knows its plugins' file names and looks for them beside itself; a
+# distribution built to read one has it beside the runtime, and it is taken.
 get_target_property(ov_runtime_file openvino::runtime IMPORTED_LOCATION_RELEASE)
 if(NOT ov_runtime_file)
     get_target_property(ov_runtime_file openvino::runtime LOCATION)
@@ -47,10 +48,12 @@ foreach(reader onnx ir)
     string(REPLACE "openvino" "openvino_${reader}_frontend" reader_name "${ov_runtime_name}")
     list(APPEND ov_files "${ov_dir}/${reader_name}")
 endforeach()
-# The GPU plugin's kernel tuning data, read from beside the plugin.
-if(EXISTS "${ov_dir}/cache.json")
-    list(APPEND ov_files "${ov_dir}/cache.json")
-endif()
+# cache.json: the GPU plugin's kernel tuning data, read from beside the plugin.
+foreach(data cache.json plugins.xml)
+    if(EXISTS "${ov_dir}/${data}")
+        list(APPEND ov_files "${ov_dir}/${data}")
+    endif()
+endforeach()
 
 # oneTBB: the runtime links tbb; tbb loads tbbmalloc, tbbbind and hwloc
 # (NUMA nodes and core types for the CPU plugin's pinning) from beside itself.
@@ -84,7 +87,7 @@ install(FILES ${ov_legal_files} DESTINATION licenses/openvino)
 
 # The package, for hosts that build against the header and load the module at
 # run time. Not architecture-independent: a 32-bit host cannot load the module.
-install(TARGETS tessarine_interface EXPORT TessarineTargets)
+install(TARGETS tessarine_interface EXPORT TessarineTargets INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT TessarineTargets NAMESPACE Tessarine:: DESTINATION ${TESSARINE_INSTALL_PACKAGE_DIR})
 set(TESSARINE_MODULE_INSTALL_FILE
     ${TESSARINE_INSTALL_RUNTIME_DIR}/${CMAKE_SHARED_LIBRARY_PREFIX}tessarine_openvino${CMAKE_SHARED_LIBRARY_SUFFIX})
