@@ -1,13 +1,11 @@
-"""The interface as each C++ ABI lays it out, read from Clang's own dumps.
+"""The interface's slots and TensorData's offsets as Clang lays them out for the
+Microsoft ABI (the Windows host) and the Itanium one (this build), from its
+dumps of the real header: for x86_64-pc-windows-msvc against stand-in standard
+headers with MSVC's sizes (std::string 32 bytes, std::vector 24), for Linux
+against libstdc++ with the runtime's string ABI.
 
-The host binds the nine operations by slot and reads TensorData by offset, so
-both must hold for the Microsoft ABI (the Windows host) as well as for the
-Itanium one (this build). The real header is compiled for each target: for
-x86_64-pc-windows-msvc against stand-in standard headers with MSVC's sizes
-(std::string 32 bytes, std::vector 24), for Linux against libstdc++ with the
-runtime's string ABI. Exits non-zero, naming each difference, on a mismatch.
+usage: check_interface_layout.py CLANG INCLUDE_DIR [ITANIUM_FLAG...]
 """
-import argparse
 import pathlib
 import re
 import subprocess
@@ -64,14 +62,10 @@ def record(text):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--clang", required=True)
-    parser.add_argument("--include", required=True, help="folder of image_ai_inference.h")
-    parser.add_argument("--itanium-flag", action="append", default=[], help="e.g. -D_GLIBCXX_USE_CXX11_ABI=0")
-    args = parser.parse_args()
+    clang, include, *itanium_flags = sys.argv[1:]
     failures = []
     for abi, (target, flags, offsets, size) in ABIS.items():
-        text = dump(args.clang, target, flags + (args.itanium_flag if abi == "itanium" else []), args.include)
+        text = dump(clang, target, flags + (itanium_flags if abi == "itanium" else []), include)
         found, layout = slots(text), record(text)
         print(f"{abi} ({target}): {len(found)} slots, TensorData offsets and size {layout}")
         if found != SLOTS:

@@ -7,9 +7,8 @@
 #
 # cmake -DBUILD_DIR=... -DCONFIG=... -DHOST_SOURCE=... -DCXX=... -DMODEL=...
 #       -DSOURCE_DIR=... -DRUNTIME_DIR=... -P bundle_test.cmake
-if(DEFINED ENV{TMPDIR})
-    set(tmp "$ENV{TMPDIR}")
-else()
+set(tmp "$ENV{TMPDIR}")
+if(NOT tmp)
     set(tmp /tmp)
 endif()
 file(REAL_PATH "${tmp}" tmp)
@@ -27,6 +26,7 @@ function(run)
     if(NOT status EQUAL 0)
         fail("${ARGN} failed (${status}):\n${out}\n${err}")
     endif()
+    set(out "${out}" PARENT_SCOPE)
 endfunction()
 
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --config "${CONFIG}" --prefix "${work}/staged")
@@ -35,10 +35,7 @@ run(${CMAKE_COMMAND} -S "${HOST_SOURCE}" -B "${work}/host" -DCMAKE_BUILD_TYPE=Re
     -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${work}/moved -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF)
 run(${CMAKE_COMMAND} --build "${work}/host")
 
-execute_process(COMMAND "${work}/host/bundle_host" "${MODEL}" RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT status EQUAL 0)
-    fail("the host failed (${status}):\n${out}\n${err}")
-endif()
+run("${work}/host/bundle_host" "${MODEL}")
 string(REGEX MATCHALL "mapped [^\n]+" mapped "${out}")
 list(TRANSFORM mapped REPLACE "^mapped " "")
 set(from_tree)

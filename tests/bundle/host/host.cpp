@@ -42,11 +42,7 @@ int main(int argc, char** argv) {
     outputs[0].data = map.data();
     IImageAIInference* object = init();
     const bool ran = object->LoadModel(model.data(), model.size(), -1, 3) && object->DoInference(inputs, outputs);
-    if (!ran || map != std::vector<float>{7, -1.5f}) {
-        std::fprintf(stderr, "\ninference failed (%s): map %g %g\n", object->GetLastErrorMessage().c_str(), map[0],
-                     map[1]);
-        return 1;
-    }
+    const std::string error = object->GetLastErrorMessage();
 
     // Read while the object lives: the runtime may unload its plugins with it.
     std::set<std::string> mapped;
@@ -55,7 +51,11 @@ int main(int argc, char** argv) {
         const size_t path = line.find('/');
         if (path != std::string::npos && line.find(".so", path) != std::string::npos) mapped.insert(line.substr(path));
     }
-    for (const std::string& path : mapped) std::printf("mapped %s\n", path.c_str());
     release(object);
+    if (!ran || map != std::vector<float>{7, -1.5f}) {
+        std::fprintf(stderr, "\ninference failed (%s): map %g %g\n", error.c_str(), map[0], map[1]);
+        return 1;
+    }
+    for (const std::string& path : mapped) std::printf("mapped %s\n", path.c_str());
     return 0;
 }
