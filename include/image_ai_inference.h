@@ -6,8 +6,9 @@
 //   only with ReleaseModule, so that memory is freed by the module that
 //   allocated it.
 // - The host binds the operations by their position in the virtual table, so
-//   the declaration below is laid out to give the same slot order on GCC,
-//   Clang and MSVC (see IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST).
+//   the declaration below is laid out to give the same slot order under the
+//   Itanium C++ ABI (GCC, Clang on Linux and MinGW) and the Microsoft one
+//   (MSVC, clang-cl); see IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST.
 // - std::string and std::vector cross this interface: host and module must be
 //   built against the same standard library, with the same string ABI
 //   (on Linux the same _GLIBCXX_USE_CXX11_ABI value as the OpenVINO runtime).
@@ -61,8 +62,9 @@ enum DataType : int32_t {
     DATA_TYPE_FLOAT64 = 11,
 };
 
-// One named tensor of the named-tensor DoInference. On MSVC x64 the record is
-// 88 bytes; elsewhere its offsets shift with sizeof(std::string).
+// One named tensor of the named-tensor DoInference. With MSVC's standard
+// library on x64 the record is 88 bytes (fields at 0, 32, 40, 64, 72, 80);
+// elsewhere the offsets after the name shift with sizeof(std::string).
 struct TensorData {
     std::string name;           // tensor name; may be empty when the vector holds one record
     int32_t type = DATA_TYPE_FLOAT32;  // a DataType code
@@ -72,9 +74,13 @@ struct TensorData {
     uint64_t reserved = 0;      // the host's own; the module never reads or writes it
 };
 
-// MSVC groups the overloads of one name at the first one's position and lays
-// them out in reverse declaration order; GCC and Clang keep declaration order.
-#if defined(_MSC_VER) && !defined(__clang__)
+// The Microsoft C++ ABI groups the overloads of one name at the first one's
+// position and lays them out in reverse declaration order; the Itanium ABI
+// keeps declaration order. The order follows the ABI, not the compiler:
+// Clang targeting the Microsoft ABI (clang-cl, *-windows-msvc) lays them out
+// as MSVC does. Compilers define _MSC_VER when, and only when, they target
+// that ABI (Clang unless told -fno-ms-extensions); MinGW's do not.
+#if defined(_MSC_VER)
 #define IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST 0
 #else
 #define IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST 1
