@@ -133,12 +133,6 @@ class DefaultDetector(unittest.TestCase):
         self.assertGreater((left_edge != source[y1:y2, x1]).any(axis=1).mean(), 0.95)
         np.testing.assert_array_equal(drawn[y1 + 5:y2 - 5, x1 + 5:x2 - 5], source[y1 + 5:y2 - 5, x1 + 5:x2 - 5])
 
-    def test_max_detections_keeps_the_best(self):
-        run = h.run_tool("detect", h.ARGS.defaults / "coffee.png", "--out", h.ARGS.work / "out1",
-                         "--max-detections", 1)
-        expected = reference_detections(self.runs["coffee"][2], max_count=1)
-        self.assertEqual([d[0] for d in printed_detections(run.stdout)], [e[0] for e in expected])
-
 
 class LetterboxThroughTheTool(unittest.TestCase):
     """A 160 x 80 picture, red on the left and blue on the right, fills 416 x 208
