@@ -80,13 +80,10 @@ def decode(graph, height, width):
     """Replaces the [1, N, 85] output by the decoded [1, 84, N] head."""
     (output,) = graph.output
     last = next(n for n in graph.node if output.name in n.output)
-    perm = [a.ints for a in last.attribute if a.name == "perm"]
-    if last.op_type == "Transpose" and list(perm[0]) == [0, 2, 1]:
-        graph.node.remove(last)
-        rows = last.input[0]
-    else:
-        rows = "yolox_rows"
-        graph.node.append(helper.make_node("Transpose", [output.name], [rows], perm=[0, 2, 1]))
+    if last.op_type != "Transpose" or [list(a.ints) for a in last.attribute] != [[0, 2, 1]]:
+        sys.exit("the output is not YOLOX's transpose of its [1, 85, N] rows")
+    graph.node.remove(last)
+    rows = last.input[0]
     cell_xy, cell_stride = grids(height, width)
     consts = {"yolox_grid": cell_xy, "yolox_stride": cell_stride}
     for n, (start, end) in enumerate([(0, 2), (2, 4), (4, 5), (5, 5 + CLASSES)]):
