@@ -21,6 +21,10 @@ ASSETS = [
     ("scikit-image", "skimage/data/text.png", "text.png"),
     # DSCOVR's launch on a Falcon 9, by SpaceX; public domain (skimage.data.rocket).
     ("scikit-image", "skimage/data/rocket.jpg", "rocket.jpg"),
+    # Photos of COCO objects for the detect mode; public domain or CC0.
+    ("scikit-image", "skimage/data/astronaut.png", "astronaut.png"),
+    ("scikit-image", "skimage/data/coffee.png", "coffee.png"),
+    ("scikit-image", "skimage/data/chelsea.png", "chelsea.png"),
 ]
 
 

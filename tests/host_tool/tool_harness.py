@@ -6,6 +6,7 @@ file on the same input on the CPU with f32 inference precision, which is what
 the tool asks of the module with --device -1 --precision 3.
 """
 import argparse
+import ctypes.util
 import pathlib
 import re
 import shutil
@@ -62,6 +63,19 @@ def write_png(path, rgb):
     header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
     path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows))
                      + chunk(b"IEND", b""))
+
+
+def read_picture(path):
+    """[H, W, 3] uint8 RGB of a PNG or JPEG, read with the stb library the tool is built with."""
+    stb = ctypes.CDLL(ctypes.util.find_library("stb"))
+    stb.stbi_load.restype = ctypes.POINTER(ctypes.c_uint8)
+    width, height, channels = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()
+    pixels = stb.stbi_load(str(path).encode(), ctypes.byref(width), ctypes.byref(height), ctypes.byref(channels), 3)
+    if not pixels:
+        raise AssertionError(f"cannot read the picture {path}")
+    rgb = np.ctypeslib.as_array(pixels, (height.value, width.value, 3)).copy()
+    stb.stbi_image_free(pixels)
+    return rgb
 
 
 def png_size(path):

@@ -1,9 +1,8 @@
-// detect: DoInference(1). A letterboxed picture in, a YOLOv8-style head out,
+// detect: DoInference(1). A letterboxed picture in, an 84-row detection head out,
 // decoded into boxes on the original picture.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 
 #include "coco_names.h"
@@ -15,21 +14,6 @@
 #include "timing.h"
 
 namespace {
-
-// Written into the model by tools/make_seeded_detector.py.
-constexpr char kSeededMarker[] = "tessarine seeded detector";
-
-bool IsSeededDetector(const std::vector<char>& model) {
-    const size_t n = sizeof kSeededMarker - 1;
-    return std::search(model.begin(), model.end(), kSeededMarker, kSeededMarker + n) != model.end();
-}
-
-void WarnIfSeeded(const std::vector<char>& model) {
-    if (IsSeededDetector(model))
-        std::printf(
-            "NOTE: this detector has seeded random weights, not trained ones: its detections are "
-            "MEANINGLESS.\n      They show the decoding and drawing only.\n");
-}
 
 // The cells of the 8-, 16- and 32-pixel grids, each rounded up.
 uint64_t HeadCells(int width, int height) {
@@ -83,7 +67,6 @@ void RunDetect(const DetectOptions& options) {
     Picture picture = ReadPicture(options.picture.picture);
     ModuleHost host(options.common.module);
     host.Load(options.common.model, options.common.device, options.common.precision);
-    WarnIfSeeded(host.ModelBytes());
     const Size target = TargetSize(host.Shapes().inputs.at(0), options.size);
     const Letterbox letterbox = FitLetterbox(picture.width, picture.height, target.width, target.height);
     std::vector<float> input = ToPlanar(ApplyLetterbox(picture, letterbox), options.picture.norm);
@@ -107,5 +90,4 @@ void RunDetect(const DetectOptions& options) {
     const std::string path = OutputPath(options.common.out_dir, Stem(options.picture.picture) + "_detect.png");
     WritePng(path, picture);
     std::printf("wrote %s\n", path.c_str());
-    WarnIfSeeded(host.ModelBytes());
 }

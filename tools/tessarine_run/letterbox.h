@@ -17,7 +17,7 @@ struct Letterbox {
     int pad_left = 0, pad_top = 0;
 };
 
-// The grey of the padding, as in the YOLOv8 training pipeline.
+// The grey of the padding, as in YOLOX's and YOLOv8's training pipelines.
 constexpr uint8_t kLetterboxGrey = 114;
 
 Letterbox FitLetterbox(int source_width, int source_height, int target_width, int target_height);

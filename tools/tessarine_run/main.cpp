@@ -79,10 +79,12 @@ void AddMap(CLI::App& app, MapOptions& options) {
 
 void AddDetect(CLI::App& app, DetectOptions& options) {
     CLI::App* mode = app.add_subcommand("detect",
-                                        "DoInference(1): a letterboxed picture in, an 84-row YOLOv8 head out, "
+                                        "DoInference(1): a letterboxed picture in, an 84-row detection head out, "
                                         "decoded into boxes");
-    AddCommon(*mode, options.common, TESSARINE_DEFAULTS_DIR "/yolov8n_seeded.onnx");
-    AddPicture(*mode, options.picture, TESSARINE_DEFAULTS_DIR "/rocket.jpg");
+    // The default detector is YOLOX-Nano, converted to take what the defaults
+    // feed: RGB samples scaled to [0, 1].
+    AddCommon(*mode, options.common, TESSARINE_DEFAULTS_DIR "/object_detection.onnx");
+    AddPicture(*mode, options.picture, TESSARINE_DEFAULTS_DIR "/astronaut.png");
     mode->add_option("--size", options.size, "square input size for a model of dynamic size (multiple of 32)")
         ->capture_default_str();
     mode->add_option("--score", options.min_score, "minimum class score")->capture_default_str();

@@ -28,7 +28,6 @@ public:
 
     IImageAIInference& Inference() { return *object_; }
     const ModelShapes& Shapes() const { return shapes_; }
-    const std::vector<char>& ModelBytes() const { return model_; }
 
     // After a call into the module: ends the line the module may have printed
     // without a newline, and on failure throws with the module's error text.
