@@ -12,8 +12,8 @@
 //
 // The same reader's translators of a few operators index a node's inputs
 // without counting them, and read past the end (a crash again) when the node
-// has fewer inputs than the operator needs; those nodes are refused too,
-// inside subgraphs (the bodies of If, Loop and Scan) as well.
+// has fewer inputs than the operator needs, or no outputs; those nodes are
+// refused too, inside subgraphs (the bodies of If, Loop and Scan) as well.
 //
 // The walk that collects the graph refuses tensors with external data on the
 // way (onnx_graph_walk.cpp).
@@ -99,8 +99,13 @@ void RefuseWhatTheSortCannotTake(const GraphNames& graph) {
     }
 }
 
+// A node without any output is refused whatever its operator (the Conv
+// translator with a bias crashes on one, found by the load fuzzer; no operator
+// of the default domain allows it).
 void RefuseNodesShortOfInputs(const GraphNames& graph, uint64_t opset) {
     for (const NodeNames& node : graph.nodes) {
+        if (node.outputs.empty())
+            throw std::invalid_argument("an ONNX " + std::string(node.op_type) + " node has no outputs.");
         if (!node.domain.empty() && node.domain != "ai.onnx") continue;
         for (const InputNeed& need : kInputNeeds) {
             if (need.op_type != node.op_type || need.from_opset > opset) continue;

@@ -7,8 +7,9 @@ behind grows resident memory by a mebibyte or more per cycle, far above the
 allocator's noise.
 
 conv_without_weights and clip_of_an_unnamed_input are nodes with fewer inputs
-than their operators need, on which the runtime's ONNX reader crashes too;
-the *_branch models hold such nodes inside If subgraphs.
+than their operators need, on which the runtime's ONNX reader crashes too, as
+it does on conv_without_outputs (a Conv with a bias and no outputs); the
+*_branch models hold such nodes inside If subgraphs.
 
 The external_data_* models keep a tensor of 16 bytes in the file
 tessarine_secret.bin, relative to the model's folder; read from memory, the
@@ -147,6 +148,11 @@ def graph_orders(out_dir):
                    [helper.make_tensor_value_info("image", TensorProto.FLOAT, [1, 3, 4, 4])],
                    [helper.make_tensor_value_info("map", TensorProto.FLOAT, [1, 2, 4, 4])])
     save_unchecked(out_dir, "clip_of_an_unnamed_input", [relu("Clip", [""], ["y"])], [f32("x")], [f32("y")])
+    weights = [numpy_helper.from_array(np.ones((1, 1, 1, 1), np.float32), "w"),
+               numpy_helper.from_array(np.ones(1, np.float32), "b")]
+    save_unchecked(out_dir, "conv_without_outputs", [relu("Conv", ["image", "w", "b"], []), relu("Relu", ["x"], ["y"])],
+                   [helper.make_tensor_value_info("image", TensorProto.FLOAT, [1, 1, 4, 4]), f32("x")], [f32("y")],
+                   weights)
     # The same inside subgraphs: a Conv without weights in an If's branch, a
     # Clip of an unnamed input in a branch of an If nested in another.
     save_unchecked(out_dir, "conv_without_weights_in_a_branch", [if_node(relu("Conv", ["image"], ["t"]))],

@@ -35,7 +35,7 @@ Outcome Load(IImageAIInference& object, const std::vector<char>& bytes) {
 // - nodes with fewer inputs than their operator needs (Conv, Pad, Clip, the
 //   pooling and variadic ones), whose translators read past the inputs; found
 //   by the load fuzzer on Conv, then tried on every operator, and inside If
-//   branches.
+//   branches; and a Conv with a bias but no outputs, found by the load fuzzer.
 struct Refused {
     const char* model;
     std::string text;
@@ -73,6 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(ShortOfInputs, RefusedOnnx,
                          ::testing::Values(Refused{"conv_without_weights", kConvShort},
+                                           Refused{"conv_without_outputs", "an ONNX Conv node has no outputs."},
                                            Refused{"clip_of_an_unnamed_input", kClipUnnamed},
                                            Refused{"conv_without_weights_in_a_branch", kConvShort},
                                            Refused{"clip_in_a_nested_branch", kClipUnnamed}),
