@@ -101,11 +101,13 @@ void RefuseWhatTheSortCannotTake(const GraphNames& graph) {
 
 // A node without any output is refused whatever its operator (the Conv
 // translator with a bias crashes on one, found by the load fuzzer; no operator
-// of the default domain allows it).
+// of the default domain allows it). The reader translates the subgraphs of a
+// node of any domain, so they are looked into for every node.
 void RefuseNodesShortOfInputs(const GraphNames& graph, uint64_t opset) {
     for (const NodeNames& node : graph.nodes) {
         if (node.outputs.empty())
             throw std::invalid_argument("an ONNX " + std::string(node.op_type) + " node has no outputs.");
+        for (const GraphNames& subgraph : node.subgraphs) RefuseNodesShortOfInputs(subgraph, opset);
         if (!node.domain.empty() && node.domain != "ai.onnx") continue;
         for (const InputNeed& need : kInputNeeds) {
             if (need.op_type != node.op_type || need.from_opset > opset) continue;
@@ -117,7 +119,6 @@ void RefuseNodesShortOfInputs(const GraphNames& graph, uint64_t opset) {
                 throw std::invalid_argument("an ONNX " + std::string(node.op_type) +
                                             " node's first input has no name.");
         }
-        for (const GraphNames& subgraph : node.subgraphs) RefuseNodesShortOfInputs(subgraph, opset);
     }
 }
 
