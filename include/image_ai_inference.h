@@ -20,10 +20,22 @@
 //   was given after a call returns (until a load, rebuild or release replaces
 //   the request). A named call whose outputs go back to the runtime after a
 //   call into host output buffers takes a fresh request, so the runtime never
-//   writes into those earlier host buffers. Output pointers written back by
-//   the named form in its runtime-allocated mode point into memory the object
-//   owns; they stay valid until the object runs, loads, releases or is
-//   destroyed again.
+//   writes into those earlier host buffers. So that no run touches a buffer
+//   the host freed after an earlier call, a named call with several input
+//   records (or several output records bound to host buffers) must name each
+//   of the model's ports at most once, and must name again every port an
+//   earlier call gave a buffer to; it is refused before anything is bound
+//   otherwise. A host that names every port in every call meets neither
+//   refusal. Output pointers written back by the named form in its
+//   runtime-allocated mode point into memory the object owns; they stay valid
+//   until the object runs, loads, releases or is destroyed again.
+// - Records: dims whose element count, or byte count with the element type,
+//   overflows 64 bits are refused, as are images and outputs of the two image
+//   forms that would.
+// - Models: a model handed over in memory has no folder, so nothing it names
+//   can be read beside it: LoadModel refuses ONNX models with tensors whose
+//   data is external, and OpenVINO IR (whose reader would read ".bin" in the
+//   process's current directory). No load opens a file the model chooses.
 // - Errors: LoadModel and DoInference return false on failure; the text is
 //   then available from GetLastErrorMessage, and a one-line message has been
 //   printed on standard output. No exception crosses this interface.

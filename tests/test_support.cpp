@@ -15,11 +15,13 @@
 
 std::string ModelPath(const std::string& name) { return std::string(TESSARINE_MODEL_DIR) + "/" + name + ".onnx"; }
 
-std::vector<char> ReadModel(const std::string& name) {
-    std::ifstream file(ModelPath(name), std::ios::binary);
-    if (!file) throw std::runtime_error("missing test model " + ModelPath(name));
+std::vector<char> ReadFileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw std::runtime_error("missing test file " + path);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
+
+std::vector<char> ReadModel(const std::string& name) { return ReadFileBytes(ModelPath(name)); }
 
 ObjectPtr NewObject() { return ObjectPtr(InitModule(), ReleaseModule); }
 

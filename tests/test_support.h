@@ -14,6 +14,7 @@
 
 std::string ModelPath(const std::string& name);  // "dynamic_conv" -> .../models/dynamic_conv.onnx
 std::vector<char> ReadModel(const std::string& name);
+std::vector<char> ReadFileBytes(const std::string& path);
 
 // An object made and destroyed through the exports of this build.
 using ObjectPtr = std::unique_ptr<IImageAIInference, void (*)(IImageAIInference*)>;

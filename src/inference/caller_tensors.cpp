@@ -35,10 +35,16 @@ bool Tessarine::DoInference(uint32_t width, uint32_t height, void* input_data, v
         if (!infer_request) return RejectRequest("no model is loaded.");
         const ov::Shape input_shape{1, 3, height, width};
         const ov::Shape output_shape{1, 84, GridCellCount(width, height)};
+        if (!ShapeFits(input_shape, ov::element::f32))
+            return RejectRequest("the input image overflows 64 bits (element or byte count).");
+        if (!ShapeFits(output_shape, ov::element::f32))
+            return RejectRequest("the output overflows 64 bits (element or byte count).");
         const ov::Tensor input(ov::element::f32, input_shape, input_data, ov::Strides{});
         const ov::Tensor output(ov::element::f32, output_shape, output_data, ov::Strides{});
+        host_inputs.HoldFirst();
         BindInputTensor(*infer_request, input);
         outputs_in_host_memory = true;
+        host_outputs.HoldFirst();
         const ov::Tensor result = BindOutputTensor(*infer_request, output);
         infer_request->start_async();
         infer_request->wait();

@@ -38,6 +38,16 @@ ov::Tensor BindNamedTensor(ov::InferRequest& request, const std::string& name, c
     return tensor;
 }
 
+bool ShapeFits(const ov::Shape& shape, const ov::element::Type& type) {
+    uint64_t bytes = type.size();
+    for (const uint64_t dim : shape) {
+        if (dim == 0) continue;
+        if (bytes > UINT64_MAX / dim) return false;
+        bytes *= dim;
+    }
+    return true;
+}
+
 bool Tessarine::ReportInferenceError(const char* format, const char* what) {
     last_error = what;
     TraceParts(last_error);

@@ -37,6 +37,14 @@ ov::Tensor BindInputTensor(ov::InferRequest& request, const ov::Tensor& tensor);
 ov::Tensor BindOutputTensor(ov::InferRequest& request, const ov::Tensor& tensor);
 ov::Tensor BindNamedTensor(ov::InferRequest& request, const std::string& name, const ov::Tensor& tensor);
 
+// Whether a tensor of this shape and element type can be described in a
+// 64-bit process: its element count and its byte count fit in 64 bits. A zero
+// dim counts as one, since the runtime still multiplies the others out into
+// strides. Past that, the runtime's own products wrap, and a buffer the size
+// of the wrapped count passes its checks (the CPU plugin then reads past it,
+// or divides by the zero the product wrapped to).
+bool ShapeFits(const ov::Shape& shape, const ov::element::Type& type);
+
 // N of DoInference(1): the cells of the 8-, 16- and 32-pixel grids over a
 // width x height image, each grid rounded up.
 uint64_t GridCellCount(uint32_t width, uint32_t height);

@@ -33,8 +33,10 @@ const char* CollectInputs(const std::vector<TensorData>& records, const std::str
         if (record.dims.empty()) return "input.dims is empty.";
         if (HasNegative(record.dims)) return "input.dims has a negative value.";
         if (!record.data) return "input.data is nullptr.";
-        bound.inputs.emplace_back(Tessarine::DataTypeToElementType(record.type), ShapeOf(record.dims), record.data,
-                                  ov::Strides{});
+        const ov::element::Type type = Tessarine::DataTypeToElementType(record.type);
+        const ov::Shape shape = ShapeOf(record.dims);
+        if (!ShapeFits(shape, type)) return "input.dims overflow 64 bits (element or byte count).";
+        bound.inputs.emplace_back(type, shape, record.data, ov::Strides{});
     }
     return nullptr;
 }
@@ -49,13 +51,23 @@ const char* CollectOutputs(const std::vector<TensorData>& records, const std::st
         if (record.dims.empty()) return "output.dims is empty.";
         if (bound.dynamic_outputs) continue;
         const ov::element::Type type = Tessarine::DataTypeToElementType(record.type);
-        if (record.data)
-            bound.outputs.emplace_back(type, ShapeOf(record.dims), record.data, ov::Strides{});
-        else
+        if (!record.data) {
             bound.null_output_data = true;  // fine if a later record hands the outputs to the runtime
+            continue;
+        }
+        const ov::Shape shape = ShapeOf(record.dims);
+        if (!ShapeFits(shape, type)) return "output.dims overflow 64 bits (element or byte count).";
+        bound.outputs.emplace_back(type, shape, record.data, ov::Strides{});
     }
     if (!bound.dynamic_outputs && bound.null_output_data) return "output.data is nullptr.";
     return nullptr;
+}
+
+// See host_bindings.h; outputs left to the runtime bind nothing.
+std::string UnsafeBinding(HostBindings& inputs, HostBindings& outputs, const BoundTensors& bound) {
+    std::string rejection = inputs.Check(bound.input_names, "input");
+    if (rejection.empty() && !bound.dynamic_outputs) rejection = outputs.Check(bound.output_names, "output");
+    return rejection;
 }
 
 // Width and height of the first input of three or four dimensions, low 32
@@ -133,6 +145,8 @@ void Tessarine::OwnOutputsAgain() {
     if (!outputs_in_host_memory) return;
     *infer_request = compiled_model->create_infer_request();
     outputs_in_host_memory = false;
+    host_inputs.ForgetHeld();
+    host_outputs.ForgetHeld();
 }
 
 bool Tessarine::DoInference(const std::vector<TensorData>& inputs, std::vector<TensorData>& outputs) {
@@ -145,6 +159,8 @@ bool Tessarine::DoInference(const std::vector<TensorData>& inputs, std::vector<T
             return RejectRequest(rejection);
         if (const char* rejection =
                 CollectOutputs(outputs, output_names.empty() ? kNoName : output_names.front(), bound))
+            return RejectRequest(rejection);
+        if (const std::string rejection = UnsafeBinding(host_inputs, host_outputs, bound); !rejection.empty())
             return RejectRequest(rejection);
 
         int32_t width = 0;
@@ -168,9 +184,11 @@ bool Tessarine::DoInference(const std::vector<TensorData>& inputs, std::vector<T
 
         RequireOwnSide(*compiled_model, bound);
         if (bound.dynamic_outputs) OwnOutputsAgain();
+        host_inputs.Hold(bound.input_names);
         Bind(*infer_request, bound.input_names, bound.inputs, true);
         if (!bound.dynamic_outputs) {
             outputs_in_host_memory = true;
+            host_outputs.Hold(bound.output_names);
             Bind(*infer_request, bound.output_names, bound.outputs, false);
         }
         infer_request->start_async();

@@ -25,6 +25,10 @@ bool Tessarine::DoInference(uint32_t width, uint32_t height, void* input_data, c
         if (!input_data || !output_data) return RejectRequest("input_data or output_data is nullptr.");
         const ov::Shape input_shape{1, 3, height, width};
         const ov::Shape output_shape{1, OutputChannels(output_desc), output_height, output_width};
+        if (!ShapeFits(input_shape, ov::element::f32))
+            return RejectRequest("the input image overflows 64 bits (element or byte count).");
+        if (!ShapeFits(output_shape, ov::element::f32))
+            return RejectRequest("the output overflows 64 bits (element or byte count).");
         if (RebuildNeeded(static_cast<int32_t>(width), static_cast<int32_t>(height))) {
             TraceParts("Ready reload model, current_gpu_index: ", current_gpu_index, ", new_inputWidth: ", width,
                        ", new_inputHeight: ", height);
@@ -36,8 +40,10 @@ bool Tessarine::DoInference(uint32_t width, uint32_t height, void* input_data, c
             input_height = static_cast<int32_t>(height);
         }
         if (!infer_request) return RejectRequest("no model is loaded.");
+        host_inputs.HoldFirst();
         BindInputTensor(*infer_request, ov::Tensor(ov::element::f32, input_shape, input_data, ov::Strides{}));
         outputs_in_host_memory = true;
+        host_outputs.HoldFirst();
         BindOutputTensor(*infer_request, ov::Tensor(ov::element::f32, output_shape, output_data, ov::Strides{}));
         infer_request->start_async();
         infer_request->wait();

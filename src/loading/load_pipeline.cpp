@@ -4,6 +4,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "loading/ir_from_memory.h"
 #include "loading/onnx_graph_check.h"
 #include "module/tessarine.h"
 
@@ -99,6 +100,7 @@ bool Tessarine::RunLoadSteps(const void* model_data, uint64_t model_size, int32_
 
     model.reset();
     RefuseOnnxTheReaderCannotTake(model_string);
+    RefuseIrFromMemory(model_string);
     model = core->read_model(model_string, *weights);
     if (!model)
         return ReportEmpty("[OpenVINOInstance]Failed to read model, core->read_model",
@@ -136,6 +138,8 @@ bool Tessarine::RunLoadSteps(const void* model_data, uint64_t model_size, int32_
     ov::InferRequest request = compiled_model->create_infer_request();
     infer_request = request ? std::make_shared<ov::InferRequest>(std::move(request)) : nullptr;
     outputs_in_host_memory = false;
+    host_inputs.Reset(compiled_model->inputs());
+    host_outputs.Reset(compiled_model->outputs());
     if (!infer_request)
         return ReportEmpty(
             "[OpenVINOInstance]Failed to create infer request, compiled_model->create_infer_request()",

@@ -12,11 +12,13 @@
 //
 // The same reader's translators of a few operators index a node's inputs
 // without counting them, and read past the end (a crash again) when the node
-// has fewer inputs than the operator needs; those nodes are refused too,
-// inside subgraphs (the bodies of If, Loop and Scan) as well.
+// has fewer inputs than the operator needs, or no outputs; those nodes are
+// refused too, inside subgraphs (the bodies of If, Loop and Scan) as well.
+//
+// The walk that collects the graph refuses tensors with external data on the
+// way (onnx_graph_walk.cpp).
 #include "loading/onnx_graph_check.h"
 
-#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -24,16 +26,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "loading/protobuf_wire.h"
+#include "loading/onnx_graph_walk.h"
 
 namespace {
-
-// Field numbers of onnx.proto.
-constexpr uint32_t kModelGraph = 7, kModelOpsetImport = 8, kOpsetDomain = 1, kOpsetVersion = 2;
-constexpr uint32_t kGraphNode = 1, kGraphInitializer = 5, kGraphInput = 11, kGraphOutput = 12;
-constexpr uint32_t kNodeInput = 1, kNodeOutput = 2, kNodeOpType = 4, kNodeAttribute = 5, kNodeDomain = 7;
-constexpr uint32_t kAttributeGraph = 6, kAttributeGraphs = 11;
-constexpr uint32_t kValueInfoName = 1, kTensorName = 8;
 
 // The operators whose translators crash on too few inputs (found by trying
 // each operator of the default domain with one input fewer than it needs),
@@ -50,93 +45,6 @@ constexpr InputNeed kInputNeeds[] = {
     {"GlobalMaxPool", 1, 1, false}, {"LogSoftmax", 1, 1, false}, {"Max", 1, 1, false}, {"Mean", 1, 1, false},
     {"Min", 1, 1, false},       {"Sum", 1, 1, false},  {"Clip", 1, 1, true},
 };
-
-struct GraphNames;
-
-struct NodeNames {
-    std::string_view op_type, domain;
-    std::vector<std::string_view> inputs, outputs;
-    std::vector<GraphNames> subgraphs;
-};
-
-struct GraphNames {
-    std::vector<std::string_view> inputs, outputs, initializers;
-    std::vector<NodeNames> nodes;
-};
-
-// Protobuf's own parser refuses messages nested deeper than 100, so the
-// runtime would not read such a model: the look stops there as well, and the
-// depth of the recursion stays bounded whatever the bytes.
-constexpr int kMaxNesting = 100;
-
-bool CollectGraph(std::string_view message, GraphNames& graph, int depth);
-
-// The string field `number` of a message; empty when it is absent, as
-// protobuf reads it.
-bool StringField(std::string_view message, uint32_t number, std::string_view& value) {
-    WireReader reader(message);
-    value = {};
-    for (WireField field; reader.Next(field);)
-        if (field.number == number && field.wire_type == 2) value = field.bytes;  // the last one counts
-    return !reader.failed;
-}
-
-// The graphs an attribute carries (an If's branches, a Loop's body).
-bool CollectSubgraphs(std::string_view attribute, NodeNames& node, int depth) {
-    WireReader reader(attribute);
-    for (WireField field; reader.Next(field);) {
-        if (field.wire_type != 2 || (field.number != kAttributeGraph && field.number != kAttributeGraphs)) continue;
-        node.subgraphs.emplace_back();
-        if (!CollectGraph(field.bytes, node.subgraphs.back(), depth + 1)) return false;
-    }
-    return !reader.failed;
-}
-
-bool CollectNode(std::string_view message, NodeNames& node, int depth) {
-    WireReader reader(message);
-    for (WireField field; reader.Next(field);) {
-        if (field.wire_type != 2) continue;
-        if (field.number == kNodeInput) node.inputs.push_back(field.bytes);
-        if (field.number == kNodeOutput) node.outputs.push_back(field.bytes);
-        if (field.number == kNodeOpType) node.op_type = field.bytes;
-        if (field.number == kNodeDomain) node.domain = field.bytes;
-        if (field.number == kNodeAttribute && !CollectSubgraphs(field.bytes, node, depth)) return false;
-    }
-    return !reader.failed;
-}
-
-// Repeated graph fields accumulate, as protobuf merges a graph field that
-// appears more than once.
-bool CollectGraph(std::string_view message, GraphNames& graph, int depth) {
-    if (depth > kMaxNesting) return false;
-    WireReader reader(message);
-    for (WireField field; reader.Next(field);) {
-        if (field.wire_type != 2) continue;
-        std::string_view name;
-        bool parsed = true;
-        switch (field.number) {
-            case kGraphNode:
-                graph.nodes.emplace_back();
-                parsed = CollectNode(field.bytes, graph.nodes.back(), depth + 1);
-                break;
-            case kGraphInitializer:
-                parsed = StringField(field.bytes, kTensorName, name);
-                graph.initializers.push_back(name);
-                break;
-            case kGraphInput:
-                parsed = StringField(field.bytes, kValueInfoName, name);
-                graph.inputs.push_back(name);
-                break;
-            case kGraphOutput:
-                parsed = StringField(field.bytes, kValueInfoName, name);
-                graph.outputs.push_back(name);
-                break;
-            default: break;
-        }
-        if (!parsed) return false;
-    }
-    return !reader.failed;
-}
 
 // The reader's own test, graph outputs counted as known as it counts them.
 bool InTopologicalOrder(const GraphNames& graph) {
@@ -191,21 +99,15 @@ void RefuseWhatTheSortCannotTake(const GraphNames& graph) {
     }
 }
 
-// The version of the default operator set the model imports; 0 when the
-// import cannot be read.
-uint64_t DefaultOpset(std::string_view import) {
-    WireReader reader(import);
-    std::string_view domain;
-    uint64_t version = 0;
-    for (WireField field; reader.Next(field);) {
-        if (field.number == kOpsetDomain && field.wire_type == 2) domain = field.bytes;
-        if (field.number == kOpsetVersion && field.wire_type == 0) version = field.varint;
-    }
-    return !reader.failed && (domain.empty() || domain == "ai.onnx") ? version : 0;
-}
-
+// A node without any output is refused whatever its operator (the Conv
+// translator with a bias crashes on one, found by the load fuzzer; no operator
+// of the default domain allows it). The reader translates the subgraphs of a
+// node of any domain, so they are looked into for every node.
 void RefuseNodesShortOfInputs(const GraphNames& graph, uint64_t opset) {
     for (const NodeNames& node : graph.nodes) {
+        if (node.outputs.empty())
+            throw std::invalid_argument("an ONNX " + std::string(node.op_type) + " node has no outputs.");
+        for (const GraphNames& subgraph : node.subgraphs) RefuseNodesShortOfInputs(subgraph, opset);
         if (!node.domain.empty() && node.domain != "ai.onnx") continue;
         for (const InputNeed& need : kInputNeeds) {
             if (need.op_type != node.op_type || need.from_opset > opset) continue;
@@ -217,24 +119,15 @@ void RefuseNodesShortOfInputs(const GraphNames& graph, uint64_t opset) {
                 throw std::invalid_argument("an ONNX " + std::string(node.op_type) +
                                             " node's first input has no name.");
         }
-        for (const GraphNames& subgraph : node.subgraphs) RefuseNodesShortOfInputs(subgraph, opset);
     }
 }
 
 }  // namespace
 
 void RefuseOnnxTheReaderCannotTake(const std::string& model_bytes) {
-    WireReader reader(model_bytes);
     GraphNames graph;
-    bool has_graph = false;
     uint64_t opset = 0;
-    for (WireField field; reader.Next(field);) {
-        if (field.number == kModelOpsetImport && field.wire_type == 2) opset = std::max(opset, DefaultOpset(field.bytes));
-        if (field.number != kModelGraph || field.wire_type != 2) continue;
-        has_graph = true;
-        if (!CollectGraph(field.bytes, graph, 1)) return;
-    }
-    if (reader.failed || !has_graph) return;
+    if (!WalkOnnxModel(model_bytes, graph, opset)) return;
     // Without a readable import of the default set the reader still
     // translates the nodes; every need then applies.
     RefuseNodesShortOfInputs(graph, opset ? opset : UINT64_MAX);

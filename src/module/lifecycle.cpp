@@ -12,6 +12,8 @@ void Tessarine::ReleaseModel() { ReleaseModelState(); }
 void Tessarine::ReleaseModelState() {
     TraceParts("Tessarine::ReleaseModel()");
     infer_request.reset();
+    host_inputs.Clear();
+    host_outputs.Clear();
     compiled_model.reset();
     built_model.reset();
     model.reset();

@@ -15,6 +15,7 @@
 #include <openvino/runtime/exception.hpp>
 
 #include "image_ai_inference.h"
+#include "inference/host_bindings.h"
 #include "module/diagnostics.h"
 
 struct TessarineTestAccess;
@@ -111,6 +112,8 @@ private:
     // Not part of the state above: whether the request's outputs were last
     // bound to host buffers, which it keeps until it is given others.
     bool outputs_in_host_memory = false;
+    // Which of the request's ports hold a host buffer (see host_bindings.h).
+    HostBindings host_inputs, host_outputs;
 };
 
 #endif

@@ -7,8 +7,15 @@ behind grows resident memory by a mebibyte or more per cycle, far above the
 allocator's noise.
 
 conv_without_weights and clip_of_an_unnamed_input are nodes with fewer inputs
-than their operators need, on which the runtime's ONNX reader crashes too;
-the *_branch models hold such nodes inside If subgraphs.
+than their operators need, on which the runtime's ONNX reader crashes too, as
+it does on conv_without_outputs (a Conv with a bias and no outputs); the
+*_branch models hold such nodes inside If subgraphs.
+
+The external_data_* models keep a tensor of 16 bytes in the file
+tessarine_secret.bin, relative to the model's folder; read from memory, the
+runtime looks for it in the current directory. ir_with_a_constant.xml and
+onnx_read_as_ir.onnx are read by the runtime's IR reader, which reads ".bin"
+in the current directory as their weights. no_inputs has a constant output.
 
 The unsortable_* models are invalid ONNX of the shapes the load fuzzer found:
 out of topological order, with an output that no node produces, or with a
@@ -33,6 +40,17 @@ def wide_matmul(out_dir):
     model.ir_version = 8
     onnx.checker.check_model(model)
     onnx.save(model, os.path.join(out_dir, "wide_matmul.onnx"))
+
+
+OPSETS = [helper.make_opsetid("", 17)]
+
+
+def save_model(out_dir, name, model):
+    if not isinstance(model, bytes):
+        model.ir_version = 8
+        model = model.SerializeToString()
+    with open(os.path.join(out_dir, name + ".onnx"), "wb") as f:
+        f.write(model)
 
 
 def f32(name):
@@ -67,9 +85,10 @@ def if_node(then_node, output="y"):
                             else_branch=branch([helper.make_node("Neg", ["x"], ["e"])], "e"))
 
 
-def ifs_nested(depth):
-    """depth Ifs each in the then-branch of the next, written field by field:
-    protobuf's Python API refuses to build a message nested that deep."""
+def ifs_nested(depth, innermost=None):
+    """depth Ifs each in the then-branch of the next, innermost a Relu (or the
+    node given, with output t), written field by field: protobuf's Python API
+    refuses to build a message nested that deep."""
     def varint(n):
         out = b""
         while True:
@@ -89,7 +108,7 @@ def ifs_nested(depth):
         graph = field(1, nodes_bytes) + field(2, b"branch") + field(12, field(1, output.encode()))
         return field(1, name.encode()) + field(6, graph) + varint(20 << 3) + varint(5)  # type GRAPH
 
-    current = node("Relu", ["x"], "t")
+    current = innermost or node("Relu", ["x"], "t")
     for _ in range(depth):
         current = node("If", ["c"], "t", graph_attribute("then_branch", current, "t"),
                        graph_attribute("else_branch", node("Neg", ["x"], "e"), "e"))
@@ -129,6 +148,11 @@ def graph_orders(out_dir):
                    [helper.make_tensor_value_info("image", TensorProto.FLOAT, [1, 3, 4, 4])],
                    [helper.make_tensor_value_info("map", TensorProto.FLOAT, [1, 2, 4, 4])])
     save_unchecked(out_dir, "clip_of_an_unnamed_input", [relu("Clip", [""], ["y"])], [f32("x")], [f32("y")])
+    weights = [numpy_helper.from_array(np.ones((1, 1, 1, 1), np.float32), "w"),
+               numpy_helper.from_array(np.ones(1, np.float32), "b")]
+    save_unchecked(out_dir, "conv_without_outputs", [relu("Conv", ["image", "w", "b"], []), relu("Relu", ["x"], ["y"])],
+                   [helper.make_tensor_value_info("image", TensorProto.FLOAT, [1, 1, 4, 4]), f32("x")], [f32("y")],
+                   weights)
     # The same inside subgraphs: a Conv without weights in an If's branch, a
     # Clip of an unnamed input in a branch of an If nested in another.
     save_unchecked(out_dir, "conv_without_weights_in_a_branch", [if_node(relu("Conv", ["image"], ["t"]))],
@@ -147,11 +171,90 @@ def graph_orders(out_dir):
                    [f32("y"), f32("x"), f32("c")], three)
 
 
+SECRET_FILE, SECRET_LENGTH = "tessarine_secret.bin", 16
+
+
+def external(name):
+    """A u8 [16] tensor whose data is the first 16 bytes of SECRET_FILE."""
+    tensor = TensorProto(name=name, data_type=TensorProto.UINT8, dims=[SECRET_LENGTH],
+                         data_location=TensorProto.EXTERNAL)
+    for key, value in (("location", SECRET_FILE), ("length", str(SECRET_LENGTH))):
+        tensor.external_data.add(key=key, value=value)
+    return tensor
+
+
+def external_data(out_dir):
+    """y = x + the secret, the secret held in each place a tensor can be."""
+    u8 = lambda name: helper.make_tensor_value_info(name, TensorProto.UINT8, [SECRET_LENGTH])
+    add = helper.make_node("Add", ["x", "w"], ["y"])
+    constant = lambda output: helper.make_node("Constant", [], [output], value=external("value"))
+    indices = helper.make_tensor("indices", TensorProto.INT64, [SECRET_LENGTH], list(range(SECRET_LENGTH)))
+    sparse = lambda name: helper.make_sparse_tensor(external(name), indices, [SECRET_LENGTH])
+    cases = {
+        "initializer": dict(nodes=[add], initializer=[external("w")]),
+        "constant": dict(nodes=[constant("w"), add]),
+        "sparse_constant": dict(nodes=[helper.make_node("Constant", [], ["w"], sparse_value=sparse("v")), add]),
+        "sparse_initializer": dict(nodes=[add], sparse_initializer=[sparse("w")]),
+    }
+    for case, parts in cases.items():
+        graph = helper.make_graph(parts["nodes"], case, [u8("x")], [u8("y")], parts.get("initializer", []),
+                                  sparse_initializer=parts.get("sparse_initializer", []))
+        save_model(out_dir, "external_data_" + case, helper.make_model(graph, opset_imports=OPSETS))
+    # A Constant in the innermost then-branch of 31 nested Ifs, the deepest
+    # protobuf reads (a 32nd If puts the tensor's entries past its limit of 100).
+    save_model(out_dir, "external_data_31_ifs_deep", ifs_nested(31, constant("t").SerializeToString()))
+    leak = helper.make_function("local", "Leak", ["a"], ["b"],
+                                [constant("w"), helper.make_node("Add", ["a", "w"], ["b"])], OPSETS)
+    graph = helper.make_graph([helper.make_node("Leak", ["x"], ["y"], domain="local")], "function", [u8("x")],
+                              [u8("y")])
+    save_model(out_dir, "external_data_in_a_function",
+               helper.make_model(graph, opset_imports=OPSETS + [helper.make_opsetid("local", 1)], functions=[leak]))
+    model = helper.make_model(helper.make_graph([helper.make_node("Relu", ["x"], ["y"])], "training", [f32("x")],
+                                                [f32("y")]), opset_imports=OPSETS)
+    model.training_info.add().initialization.CopyFrom(
+        helper.make_graph([helper.make_node("Identity", ["w"], ["z"])], "init", [], [u8("z")], [external("w")]))
+    save_model(out_dir, "external_data_in_training", model)
+
+
+IR_WITH_A_CONSTANT = """<?xml version="1.0"?>
+<net name="constant" version="11">
+<layers>
+<layer id="0" name="x" type="Parameter" version="opset1"><data shape="16" element_type="u8"/>
+<output><port id="0" precision="U8" names="x"><dim>16</dim></port></output></layer>
+<layer id="1" name="w" type="Const" version="opset1"><data element_type="u8" shape="16" offset="0" size="16"/>
+<output><port id="0" precision="U8"><dim>16</dim></port></output></layer>
+<layer id="2" name="add" type="Add" version="opset1"><input><port id="0" precision="U8"><dim>16</dim></port>
+<port id="1" precision="U8"><dim>16</dim></port></input><output><port id="2" precision="U8" names="y"><dim>16</dim>
+</port></output></layer>
+<layer id="3" name="out" type="Result" version="opset1"><input><port id="0" precision="U8"><dim>16</dim></port>
+</input></layer>
+</layers>
+<edges><edge from-layer="0" from-port="0" to-layer="2" to-port="0"/><edge from-layer="1" from-port="0" to-layer="2"
+to-port="1"/><edge from-layer="2" from-port="2" to-layer="3" to-port="0"/></edges>
+</net>
+"""
+
+
+def readers_and_constants(out_dir):
+    with open(os.path.join(out_dir, "ir_with_a_constant.xml"), "w") as f:
+        f.write(IR_WITH_A_CONSTANT)
+    # A valid ONNX model that the IR reader claims first, for the XML element
+    # its producer name holds.
+    graph = helper.make_graph([helper.make_node("Relu", ["x"], ["y"])], "relu", [f32("x")], [f32("y")])
+    model = helper.make_model(graph, opset_imports=OPSETS, producer_name='<net version="11"><layers/></net>')
+    save_model(out_dir, "onnx_read_as_ir", model)
+    graph = helper.make_graph([helper.make_node("Constant", [], ["y"], value=numpy_helper.from_array(
+        np.full((1, 4), 3, np.float32)))], "no_inputs", [], [f32("y")])
+    save_model(out_dir, "no_inputs", helper.make_model(graph, opset_imports=OPSETS))
+
+
 def main():
     out_dir = sys.argv[1]
     os.makedirs(out_dir, exist_ok=True)
     wide_matmul(out_dir)
     graph_orders(out_dir)
+    external_data(out_dir)
+    readers_and_constants(out_dir)
 
 
 if __name__ == "__main__":

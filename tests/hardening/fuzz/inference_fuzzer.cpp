@@ -5,9 +5,12 @@
 // on the CPU and on the NPU double (where a new size rebuilds the model).
 //
 // Every buffer handed over is as large as the dims, sizes or channel count it
-// goes with claim: a shorter one is the host breaking the contract, which no
-// module can detect. All buffers of a sequence stay alive to its end, since
-// the request keeps referring to the last ones it was given.
+// goes with claim (a shorter one is the host breaking the contract, which no
+// module can detect), except where the claim's element or byte count
+// overflows 64 bits: the module must refuse those, so their buffers are
+// small, and dims of the whole 64-bit range reach it. Before a call the
+// sequence may free the buffers of its earlier calls, which the request may
+// still refer to: touching one again faults (see HostBuffer).
 //
 // After each call: the result agrees with GetLastErrorMessage; no guard band
 // behind a buffer and no input buffer was written; records are changed only
@@ -23,7 +26,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <memory>
+#include <type_traits>
+
+#include <sys/mman.h>
 
 #include "fuzzed_bytes.h"
 #include "hardening/host.h"
@@ -41,27 +48,43 @@ void Require(bool condition, const char* what) {
     std::abort();
 }
 
-// A host buffer followed by a guard band; input buffers remember their bytes.
+// A host buffer followed by a guard band, in pages of its own; input buffers
+// remember their bytes. Freed by the host, its pages lose all access but stay
+// reserved to the end of the sequence, so that a later touch faults, whether
+// it comes from the module's code or from the runtime's, which
+// AddressSanitizer does not see.
 struct HostBuffer {
     HostBuffer(size_t bytes, uint8_t seed, bool input)
-        : size(bytes), storage(new unsigned char[bytes + kGuardBytes]), is_input(input) {
+        : size(bytes), mapped((bytes + kGuardBytes + 4095) / 4096 * 4096), is_input(input) {
+        void* pages = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        Require(pages != MAP_FAILED, "no pages for a host buffer");
+        storage = static_cast<unsigned char*>(pages);
         for (size_t i = 0; i < bytes; ++i) storage[i] = static_cast<unsigned char>(seed + i * 31);
-        std::memset(storage.get() + bytes, kGuard, kGuardBytes);
-        if (input) original.assign(storage.get(), storage.get() + bytes);
+        std::memset(storage + bytes, kGuard, kGuardBytes);
+        if (input) original.assign(storage, storage + bytes);
     }
+    ~HostBuffer() { munmap(storage, mapped); }
+    HostBuffer(const HostBuffer&) = delete;
+    HostBuffer& operator=(const HostBuffer&) = delete;
+
     bool Contains(const void* p) const {
         const auto* byte = static_cast<const unsigned char*>(p);
-        return byte >= storage.get() && byte < storage.get() + size + kGuardBytes;
+        return byte >= storage && byte < storage + size + kGuardBytes;
     }
     void Check() const {
+        if (freed) return;
         for (size_t i = 0; i < kGuardBytes; ++i) Require(storage[size + i] == kGuard, "a write past a host buffer");
-        if (is_input && size)
-            Require(std::memcmp(storage.get(), original.data(), size) == 0, "a write into an input buffer");
+        if (is_input && size) Require(std::memcmp(storage, original.data(), size) == 0, "a write into an input buffer");
+    }
+    void Free() {
+        Check();
+        Require(mprotect(storage, mapped, PROT_NONE) == 0, "cannot free a host buffer");
+        freed = true;
     }
 
-    size_t size;
-    std::unique_ptr<unsigned char[]> storage;
-    bool is_input;
+    size_t size, mapped;
+    unsigned char* storage = nullptr;
+    bool is_input, freed = false;
     std::vector<unsigned char> original;
 };
 
@@ -102,10 +125,14 @@ struct Sequence {
     // its batch or channels, so the plain call may fail until a reload.
     bool built_for_named_dims = false;
 
+    // The host is done with the earlier calls' buffers.
+    void Free() {
+        for (const auto& buffer : buffers) buffer->Free();
+    }
     void* Allocate(size_t bytes, uint8_t seed, bool input) {
         Require(bytes <= kMaxElements * 8, "the fuzzer sized a buffer past its own limit");
         buffers.push_back(std::make_unique<HostBuffer>(bytes, seed, input));
-        return buffers.back()->storage.get();
+        return buffers.back()->storage;
     }
     bool InHostBuffer(const void* p) const {
         return InPlainBuffer(p) ||
@@ -140,6 +167,23 @@ size_t Elements(const std::vector<int64_t>& dims) {
 void FitDims(std::vector<int64_t>& dims) {
     while (Elements(dims) > kMaxElements) *std::max_element(dims.begin(), dims.end()) /= 2;
 }
+
+// Whether the module must refuse dims for their byte count, as it counts it:
+// zero dims count as one, and a dims list with a negative value (refused, or
+// no tensor at all) never counts as overflowing.
+template <class Dims>
+bool Overflows(const Dims& dims, uint64_t element_size) {
+    uint64_t bytes = element_size;
+    for (const auto d : dims) {
+        if constexpr (std::is_signed_v<std::decay_t<decltype(d)>>)
+            if (d < 0) return false;
+        if (d != 0 && __builtin_mul_overflow(bytes, static_cast<uint64_t>(d), &bytes)) return true;
+    }
+    return false;
+}
+
+// A buffer for a claim the module must refuse: too small for the claim.
+constexpr size_t kRefusedClaimBytes = 64;
 
 // One halving as the host counts it: trunc((d - 1) / 2) + 1 in 32-bit signed.
 int64_t HalveUp(int64_t d) { return (d - 1) / 2 + 1; }
@@ -303,10 +347,13 @@ TensorData DecodeRecord(FuzzedBytes& in, const Subject& subject, Sequence& seque
     record.type = TypeCode(in);
     const size_t rank = in.Byte() % 7;
     for (size_t i = 0; i < rank; ++i) record.dims.push_back(Dim(in));
-    FitDims(record.dims);
+    // An unknown type code is refused before the dims are counted.
+    const bool refused = Overflows(record.dims, record.type >= 0 && record.type <= 11 ? ElementSize(record.type) : 1);
+    if (!refused) FitDims(record.dims);
     if (std::find(record.dims.begin(), record.dims.end(), 0) != record.dims.end()) sequence.empty_extent = true;
     const uint8_t data = in.Byte();
-    if (data % 8 != 0) record.data = sequence.Allocate(Elements(record.dims) * 8, data, input);
+    if (data % 8 != 0)
+        record.data = sequence.Allocate(refused ? kRefusedClaimBytes : Elements(record.dims) * 8, data, input);
     record.size = 0;
     record.reserved = kReserved;
     return record;
@@ -365,8 +412,11 @@ void SingleImageCall(FuzzedBytes& in, Subject& subject, Sequence& sequence) {
     const uint8_t channel_byte = in.Byte();
     const bool null_desc = channel_byte == 0;
     uint64_t channels = null_desc ? 3 : channel_byte < 0xF8 ? channel_byte % 6 : in.Raw<uint64_t>();
-    while (Product(3, width, height) > kMaxElements) Halve(width, height);
-    if (null_desc) {
+    const bool input_refused = Overflows(std::initializer_list<uint64_t>{3, height, width}, 4);
+    const bool output_refused = Overflows(std::initializer_list<uint64_t>{channels, out_height, out_width}, 4);
+    while (!input_refused && Product(3, width, height) > kMaxElements) Halve(width, height);
+    if (output_refused) {
+    } else if (null_desc) {
         // The module binds three channels then.
         while (Product(3, out_width, out_height) > kMaxElements) Halve(out_width, out_height);
     } else if (channels) {
@@ -377,9 +427,10 @@ void SingleImageCall(FuzzedBytes& in, Subject& subject, Sequence& sequence) {
     if (!width || !height) sequence.empty_extent = true;
     const auto desc = Descriptor(channels);
     const uint8_t nulls = in.Byte();
-    void* input = NullPick(nulls, 1) ? nullptr : sequence.Allocate(Product(3, width, height) * 4, nulls, true);
-    void* output =
-        NullPick(nulls, 2) ? nullptr : sequence.Allocate(Product(channels, out_width, out_height) * 4, nulls, false);
+    const size_t input_bytes = input_refused ? kRefusedClaimBytes : Product(3, width, height) * 4;
+    const size_t output_bytes = output_refused ? kRefusedClaimBytes : Product(channels, out_width, out_height) * 4;
+    void* input = NullPick(nulls, 1) ? nullptr : sequence.Allocate(input_bytes, nulls, true);
+    void* output = NullPick(nulls, 2) ? nullptr : sequence.Allocate(output_bytes, nulls, false);
     const bool ok = subject.object->DoInference(width, height, input, null_desc ? nullptr : desc.data(), out_width,
                                                 out_height, output);
     Require(ok == subject.object->GetLastErrorMessage().empty(), "the single-image form's result disagrees");
@@ -388,14 +439,16 @@ void SingleImageCall(FuzzedBytes& in, Subject& subject, Sequence& sequence) {
 
 void DetectionCall(FuzzedBytes& in, Subject& subject, Sequence& sequence) {
     uint32_t width = Extent(in), height = Extent(in);
-    while (Product(3, width, height) > kMaxElements || 84 * HostGridCells(width, height) > kMaxElements)
+    const bool refused = Overflows(std::initializer_list<uint64_t>{3, height, width}, 4);
+    while (!refused && (Product(3, width, height) > kMaxElements || 84 * HostGridCells(width, height) > kMaxElements))
         Halve(width, height);
     if (!width || !height) sequence.empty_extent = true;
     const uint8_t nulls = in.Byte();
     uint64_t count = kReserved, dim2 = kReserved, dim1 = kReserved;
-    void* input = NullPick(nulls, 1) ? nullptr : sequence.Allocate(Product(3, width, height) * 4, nulls, true);
-    void* output =
-        NullPick(nulls, 2) ? nullptr : sequence.Allocate(84 * HostGridCells(width, height) * 4, nulls, false);
+    const size_t input_bytes = refused ? kRefusedClaimBytes : Product(3, width, height) * 4;
+    const size_t output_bytes = refused ? kRefusedClaimBytes : 84 * HostGridCells(width, height) * 4;
+    void* input = NullPick(nulls, 1) ? nullptr : sequence.Allocate(input_bytes, nulls, true);
+    void* output = NullPick(nulls, 2) ? nullptr : sequence.Allocate(output_bytes, nulls, false);
     const bool ok = subject.object->DoInference(width, height, input, output, NullPick(nulls, 3) ? nullptr : &count,
                                                 NullPick(nulls, 4) ? nullptr : &dim2,
                                                 NullPick(nulls, 5) ? nullptr : &dim1);
@@ -417,7 +470,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Subject& subject = subjects[in.Byte() % subjects.size()];
     Sequence sequence;
     for (int call = 0; call < 4 && !in.Exhausted(); ++call) {
-        switch (in.Byte() % 3) {
+        const uint8_t kind = in.Byte();
+        if (kind & 0x80) sequence.Free();
+        switch (kind % 3) {
             case 0: SingleImageCall(in, subject, sequence); break;
             case 1: DetectionCall(in, subject, sequence); break;
             default: NamedCall(in, subject, sequence); break;
