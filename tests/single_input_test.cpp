@@ -108,6 +108,19 @@ TEST_F(SingleInputOnCpu, HeldBuffersAreReadAfreshAndOthersAreBound) {
     ExpectValues(output, kept);
 }
 
+// The runtime gives an output that is the input the input's memory: bound
+// over the host's map, it took the image's place and was never written.
+TEST_F(SingleInputOnCpu, ModelWhoseOutputIsItsInputFillsTheMap) {
+    Load("identity_image");
+    std::vector<float> image, output;
+    for (float offset : {0.0f, 100.0f}) {
+        image = Image(5, 4, offset);
+        std::string console;
+        ASSERT_TRUE(Infer(5, 4, image, nullptr, 3, output, console)) << object_->GetLastErrorMessage();
+        ExpectValues(output, image);
+    }
+}
+
 TEST_F(SingleInputOnCpu, WithoutARequestNothingRuns) {
     for (bool loaded_then_released : {false, true}) {
         SCOPED_TRACE(loaded_then_released ? "released" : "never loaded");

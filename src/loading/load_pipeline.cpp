@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "loading/onnx_graph_check.h"
+#include "loading/passed_through_outputs.h"
 #include "module/tessarine.h"
 
 struct Tessarine::ReshapeStep {
@@ -131,10 +132,13 @@ bool Tessarine::RunLoadSteps(const void* model_data, uint64_t model_size, int32_
                            "[OpenVINOInstance]Failed to compile model, core->compile_model");
 
     DumpSupportedProperties(compiled_model);
+    std::vector<size_t> passed_through = FindPassedThroughOutputs(*compiled_model, *built_model);
 
-    // The previous request is replaced by this assignment only.
+    // The previous request is replaced by this assignment only; what is known
+    // of its outputs goes with it.
     ov::InferRequest request = compiled_model->create_infer_request();
     infer_request = request ? std::make_shared<ov::InferRequest>(std::move(request)) : nullptr;
+    passed_through_outputs = std::move(passed_through);
     outputs_in_host_memory = false;
     if (!infer_request)
         return ReportEmpty(

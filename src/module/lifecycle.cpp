@@ -12,6 +12,7 @@ void Tessarine::ReleaseModel() { ReleaseModelState(); }
 void Tessarine::ReleaseModelState() {
     TraceParts("Tessarine::ReleaseModel()");
     infer_request.reset();
+    passed_through_outputs.clear();
     compiled_model.reset();
     built_model.reset();
     model.reset();
