@@ -255,6 +255,65 @@ TEST_F(RebuildOnNpu, UsableSizeAfterAFailedRebuildBuildsAgain) {
     ExpectBuiltFor(5, 4);
 }
 
+// With "NPU" and "GPU" doubles, all three devices of the list really compile.
+class NpuGpuCpuDoubles : public RebuildOnNpu {
+protected:
+    void SetUp() override {
+        model_ = ReadModel("two_inputs");
+        core_ = CoreWithNpuAndGpuDoubles();
+        TessarineTestAccess::SetCore(State(), core_);
+        ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), -3, 3)) << object_->GetLastErrorMessage();
+    }
+    void TearDown() override { RefuseNewGpuDoubles(false); }
+    // Both records named (so the own-side check runs); host buffers, or the
+    // runtime's after host buffers (so a fresh request is made).
+    void ExpectNamedCallsServe() {
+        float a[4] = {1, 2, 3, 4}, b[4] = {0.5f, -1, 2, 8}, sum[4] = {}, difference[4] = {};
+        const std::vector<TensorData> inputs = {Record("a", {1, 4}, a), Record("b", {1, 4}, b)};
+        for (int64_t length : {4, -1}) {
+            std::vector<TensorData> outputs = {Record("sum", {1, length}, sum), Record("difference", {1, 4}, difference)};
+            const Observed run = Observe([&] { return object_->DoInference(inputs, outputs); });
+            ASSERT_TRUE(run.ran) << object_->GetLastErrorMessage();
+            for (int i = 0; i < 4; ++i) {
+                EXPECT_EQ(static_cast<const float*>(outputs[0].data)[i], a[i] + b[i]);
+                EXPECT_EQ(static_cast<const float*>(outputs[1].data)[i], a[i] - b[i]);
+            }
+        }
+    }
+
+    std::shared_ptr<ov::Core> core_;
+};
+
+TEST_F(NpuGpuCpuDoubles, MultiReceivesThePriorityListInOrder) {
+    EXPECT_EQ(TessarineTestAccess::Compiled(State())->get_property(ov::device::priorities), "NPU,GPU,CPU");
+    ExpectNamedCallsServe();
+}
+
+// The compile step resets the compiled model first; a reload with the same
+// buffer, size and device releases nothing, so the old request survives it
+// without one. Every form must go on with that request, and touch no
+// compiled model that is not there.
+TEST_F(NpuGpuCpuDoubles, ReloadWhoseCompileFailsLeavesTheOldRequestServing) {
+    ExpectNamedCallsServe();  // builds for 0 x 0, so the calls below do not rebuild
+    const auto request = TessarineTestAccess::Request(State());
+    const auto model = TessarineTestAccess::Model(State());
+    core_->unload_plugin("GPU");
+    RefuseNewGpuDoubles(true);
+    const Observed reload = Observe([&] { return object_->LoadModel(model_.data(), model_.size(), -3, 3); });
+    ASSERT_FALSE(reload.ran);
+    EXPECT_NE(object_->GetLastErrorMessage().find("the GPU double refuses to start"), std::string::npos)
+        << object_->GetLastErrorMessage();
+    EXPECT_EQ(TessarineTestAccess::Compiled(State()), nullptr);
+    EXPECT_EQ(TessarineTestAccess::Request(State()), request);
+    EXPECT_NE(TessarineTestAccess::Model(State()), model);  // read again: the new model
+    EXPECT_EQ(TessarineTestAccess::InputWidth(State()), 0);
+    ExpectNamedCallsServe();
+    std::vector<float> image = Image(5, 4), map(2 * 5 * 4);
+    const Observed single = Observe([&] { return object_->DoInference(5u, 4u, image.data(), nullptr, 5u, 4u, map.data()); });
+    EXPECT_FALSE(single.ran);  // a rebuild for 5 x 4, which fails the same way
+    EXPECT_EQ(TessarineTestAccess::Request(State()), nullptr);
+}
+
 // NPU, GPU, CPU through MULTI. This machine has no GPU runtime (libOpenCL)
 // and no NPU driver (libze_loader): the runtime cannot load the GPU plugin, nor
 // its own NPU plugin, and MULTI does not pass over a device it cannot load.
