@@ -171,6 +171,19 @@ TEST_F(NamedTensors, OneDynamicRecordHandsEveryOutputToTheRuntime) {
     }
 }
 
+// Each output name finds the first record of that name.
+TEST_F(NamedTensors, SecondRuntimeRecordOfOneNameIsLeftAsItWas) {
+    Load("two_inputs");
+    float a[4] = {1, 2, 3, 4}, b[4] = {4, 3, 2, 1};
+    std::vector<TensorData> outputs = {Record("sum", {1, -1}, nullptr), Record("sum", {1, -1}, nullptr)};
+    ASSERT_TRUE(Infer(*object_, {Record("a", {1, 4}, a), Record("b", {1, 4}, b)}, outputs).ran)
+        << object_->GetLastErrorMessage();
+    EXPECT_EQ(outputs[0].dims, (std::vector<int64_t>{1, 4}));
+    EXPECT_EQ(outputs[0].data, TessarineTestAccess::Request(State())->get_tensor("sum").data());
+    EXPECT_EQ(outputs[1].dims, (std::vector<int64_t>{1, -1}));
+    EXPECT_EQ(outputs[1].data, nullptr);
+}
+
 TEST_F(NamedTensors, WithoutARequestNothingRuns) {
     float a[4] = {}, b[4] = {}, sum[4], difference[4];
     const std::vector<TensorData> inputs = {Record("a", {1, 4}, a), Record("b", {1, 4}, b)};
