@@ -49,9 +49,9 @@ void ExpectMap(const std::vector<float>& image, const std::vector<float>& map) {
 
 class RebuildOnNpu : public ::testing::Test {
 protected:
-    void Load(const std::string& name, int32_t device = -2) {
+    void Load(const std::string& name, int32_t device = -2, std::shared_ptr<ov::Core> core = CoreWithNpuDouble()) {
         model_ = ReadModel(name);
-        TessarineTestAccess::SetCore(State(), CoreWithNpuDouble());
+        TessarineTestAccess::SetCore(State(), std::move(core));
         ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), device, 3)) << object_->GetLastErrorMessage();
     }
     Tessarine& State() { return AsTessarine(object_); }
@@ -199,6 +199,50 @@ TEST_F(RebuildOnNpu, BatchOfANamedRebuildStaysUntilTheSizeChanges) {
     const Observed reloaded = RunSingle(5, 4);
     EXPECT_TRUE(reloaded.ran) << object_->GetLastErrorMessage();
     EXPECT_EQ(reloaded.Reloads(), 0u);
+}
+
+// The size built for goes with the build: after a load from another buffer,
+// and after a rebuild that failed, a call at the earlier size must rebuild.
+// The CPU behind the double would run the unreshaped model as well; only the
+// rebuild and the static compiled shape show the difference.
+TEST_F(RebuildOnNpu, SizeBuiltForIsForgottenWithTheBuild) {
+    Load("dynamic_conv");
+    const std::vector<char> other = model_;
+    for (bool failed_rebuild : {false, true}) {
+        SCOPED_TRACE(failed_rebuild ? "after a failed rebuild" : "after a load from another buffer");
+        ASSERT_TRUE(RunSingle(5, 4).ran) << object_->GetLastErrorMessage();
+        if (failed_rebuild)
+            ASSERT_FALSE(RunSingle(0, 0).ran);
+        else
+            ASSERT_TRUE(object_->LoadModel(other.data(), other.size(), -2, 3)) << object_->GetLastErrorMessage();
+        const Observed again = RunSingle(5, 4);
+        ASSERT_TRUE(again.ran) << object_->GetLastErrorMessage();
+        EXPECT_EQ(again.Reloads(), 1u);
+        ExpectBuiltFor(5, 4);
+    }
+}
+
+// A load of the same buffer on another device releases first, so the index,
+// the error text and the size built for all follow the new device: on -3 the
+// model built for 5 x 4 on -2 is not taken for one built for -3.
+TEST_F(RebuildOnNpu, SameBufferOnAnotherDeviceReleasesFirst) {
+    Load("dynamic_conv", -2, CoreWithNpuAndGpuDoubles());
+    ASSERT_TRUE(RunSingle(5, 4).ran) << object_->GetLastErrorMessage();
+    for (int32_t device : {-3, -1}) {
+        SCOPED_TRACE(device);
+        std::vector<TensorData> none;
+        ASSERT_FALSE(Observe([&] { return object_->DoInference({}, none); }).ran);
+        const Observed load = Observe([&] { return object_->LoadModel(model_.data(), model_.size(), device, 3); });
+        ASSERT_TRUE(load.ran) << object_->GetLastErrorMessage();
+        EXPECT_EQ(load.Count("Tessarine::ReleaseModel()"), 1u);
+        EXPECT_EQ(TessarineTestAccess::DeviceIndex(State()), device);
+        EXPECT_EQ(object_->GetLastErrorMessage(), "");
+        const Observed run = RunSingle(5, 4);
+        ASSERT_TRUE(run.ran) << object_->GetLastErrorMessage();
+        EXPECT_EQ(run.Reloads(), device == -3 ? 1u : 0u);
+        if (device == -3) ExpectBuiltFor(5, 4);
+    }
+    EXPECT_EQ(TessarineTestAccess::InputWidth(State()), -1);
 }
 
 struct FailedRebuild {

@@ -121,6 +121,24 @@ TEST_F(SingleInputOnCpu, ModelWhoseOutputIsItsInputFillsTheMap) {
     }
 }
 
+// A call that comes while the request still runs (started here behind the
+// module's back) meets the runtime's ov::Busy, which has its own line; once
+// the run is over, the next call is served.
+TEST_F(SingleInputOnCpu, CallWhileTheRequestRunsIsBusy) {
+    Load("dynamic_conv");
+    std::vector<float> image = Image(2048, 2048), output;
+    std::string console;
+    ASSERT_TRUE(Infer(2048, 2048, image, kTwoChannels.data(), 2, output, console));
+    ov::InferRequest& request = *TessarineTestAccess::Request(AsTessarine(object_));
+    request.start_async();
+    const bool ran = Infer(2048, 2048, image, kTwoChannels.data(), 2, output, console);
+    request.wait();
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(console, "[OpenVINOInstance]DoInference ov::Busy error: " + object_->GetLastErrorMessage());
+    ASSERT_TRUE(Infer(2048, 2048, image, kTwoChannels.data(), 2, output, console)) << object_->GetLastErrorMessage();
+    EXPECT_EQ(object_->GetLastErrorMessage(), "");
+}
+
 TEST_F(SingleInputOnCpu, WithoutARequestNothingRuns) {
     for (bool loaded_then_released : {false, true}) {
         SCOPED_TRACE(loaded_then_released ? "released" : "never loaded");
