@@ -41,10 +41,11 @@ ov::Tensor BindNamedTensor(ov::InferRequest& request, const std::string& name, c
     return tensor;
 }
 
-void PassedThroughBuffers::Take(const ov::Output<const ov::Node>& port, const ov::Tensor& host) {
+void PassedThroughBuffers::Take(const ov::Output<const ov::Node>& port, const ov::Tensor& host,
+                                const std::string& name) {
     if (host.get_element_type() != port.get_element_type() || !port.get_partial_shape().compatible(host.get_shape())) {
         std::ostringstream text;
-        text << "the buffer for output '" << port.get_any_name() << "' (" << host.get_element_type() << " "
+        text << "the buffer for output '" << name << "' (" << host.get_element_type() << " "
              << host.get_shape() << ") does not fit the model's output (" << port.get_element_type() << " "
              << port.get_partial_shape() << ").";
         throw std::invalid_argument(text.str());
@@ -62,7 +63,7 @@ bool TakeIfPassedThrough(ov::InferRequest& request, const std::vector<size_t>& p
     // With several outputs the unnamed binding fails, as it must.
     const std::vector<ov::Output<const ov::Node>> ports = request.get_compiled_model().outputs();
     if (ports.size() != 1) return false;
-    passed.Take(ports.front(), host);
+    passed.Take(ports.front(), host, ports.front().get_any_name());
     return true;
 }
 

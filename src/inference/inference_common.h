@@ -47,9 +47,10 @@ ov::Tensor BindNamedTensor(ov::InferRequest& request, const std::string& name, c
 // values the runtime did not compute.
 class PassedThroughBuffers {
 public:
-    // Keeps `host` for `port`, refusing it as binding it would (another
-    // element type, a shape the output cannot have).
-    void Take(const ov::Output<const ov::Node>& port, const ov::Tensor& host);
+    // Keeps `host` for `port` (the output the host calls `name`), refusing
+    // it as binding it would: another element type, a shape the output
+    // cannot have.
+    void Take(const ov::Output<const ov::Node>& port, const ov::Tensor& host, const std::string& name);
     // After a successful run; a result of another shape than the host's
     // buffer fails, as it does for an output the runtime writes itself.
     void Deliver(ov::InferRequest& request) const;

@@ -120,7 +120,7 @@ void BindHostOutputs(ov::InferRequest& request, const std::vector<size_t>& passe
     for (size_t i = 0; i < names.size(); ++i) {
         const size_t index = ports.empty() ? 0 : OutputIndexOf(ports, names[i]);
         if (!ports.empty() && std::count(passed_through_outputs.begin(), passed_through_outputs.end(), index))
-            passed.Take(ports[index], bound.outputs[i]);
+            passed.Take(ports[index], bound.outputs[i], names[i]);
         else
             BindNamedTensor(request, names[i], bound.outputs[i]);
     }
