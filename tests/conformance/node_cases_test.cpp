@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <sstream>
 
 #include "hardening/host.h"
