@@ -356,6 +356,15 @@ TEST_F(NpuGpuCpuDoubles, ReloadWhoseCompileFailsLeavesTheOldRequestServing) {
     const Observed single = Observe([&] { return object_->DoInference(5u, 4u, image.data(), nullptr, 5u, 4u, map.data()); });
     EXPECT_FALSE(single.ran);  // a rebuild for 5 x 4, which fails the same way
     EXPECT_EQ(TessarineTestAccess::Request(State()), nullptr);
+
+    // From another buffer the load releases first: it leaves the new model
+    // and its records, and neither compiled model nor request.
+    const std::vector<char> other = ReadModel("static_head");
+    ASSERT_FALSE(Observe([&] { return object_->LoadModel(other.data(), other.size(), -3, 3); }).ran);
+    EXPECT_NE(TessarineTestAccess::Model(State()), nullptr);
+    EXPECT_EQ(TessarineTestAccess::InputNames(State()), std::vector<std::string>{"pixels"});
+    EXPECT_EQ(TessarineTestAccess::Compiled(State()), nullptr);
+    EXPECT_EQ(TessarineTestAccess::Request(State()), nullptr);
 }
 
 // NPU, GPU, CPU through MULTI. This machine has no GPU runtime (libOpenCL)
