@@ -315,7 +315,8 @@ protected:
         float a[4] = {1, 2, 3, 4}, b[4] = {0.5f, -1, 2, 8}, sum[4] = {}, difference[4] = {};
         const std::vector<TensorData> inputs = {Record("a", {1, 4}, a), Record("b", {1, 4}, b)};
         for (int64_t length : {4, -1}) {
-            std::vector<TensorData> outputs = {Record("sum", {1, length}, sum), Record("difference", {1, 4}, difference)};
+            std::vector<TensorData> outputs = {Record("sum", {1, length}, sum),
+                                               Record("difference", {1, 4}, difference)};
             const Observed run = Observe([&] { return object_->DoInference(inputs, outputs); });
             ASSERT_TRUE(run.ran) << object_->GetLastErrorMessage();
             for (int i = 0; i < 4; ++i) {
@@ -353,7 +354,8 @@ TEST_F(NpuGpuCpuDoubles, ReloadWhoseCompileFailsLeavesTheOldRequestServing) {
     EXPECT_EQ(TessarineTestAccess::InputWidth(State()), 0);
     ExpectNamedCallsServe();
     std::vector<float> image = Image(5, 4), map(2 * 5 * 4);
-    const Observed single = Observe([&] { return object_->DoInference(5u, 4u, image.data(), nullptr, 5u, 4u, map.data()); });
+    const Observed single =
+        Observe([&] { return object_->DoInference(5u, 4u, image.data(), nullptr, 5u, 4u, map.data()); });
     EXPECT_FALSE(single.ran);  // a rebuild for 5 x 4, which fails the same way
     EXPECT_EQ(TessarineTestAccess::Request(State()), nullptr);
 
