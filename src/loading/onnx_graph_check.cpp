@@ -206,6 +206,9 @@ uint64_t DefaultOpset(std::string_view import) {
 
 void RefuseNodesShortOfInputs(const GraphNames& graph, uint64_t opset) {
     for (const NodeNames& node : graph.nodes) {
+        // The reader translates the graphs a node carries whatever the node's
+        // own domain.
+        for (const GraphNames& subgraph : node.subgraphs) RefuseNodesShortOfInputs(subgraph, opset);
         if (!node.domain.empty() && node.domain != "ai.onnx") continue;
         for (const InputNeed& need : kInputNeeds) {
             if (need.op_type != node.op_type || need.from_opset > opset) continue;
@@ -217,7 +220,6 @@ void RefuseNodesShortOfInputs(const GraphNames& graph, uint64_t opset) {
                 throw std::invalid_argument("an ONNX " + std::string(node.op_type) +
                                             " node's first input has no name.");
         }
-        for (const GraphNames& subgraph : node.subgraphs) RefuseNodesShortOfInputs(subgraph, opset);
     }
 }
 
