@@ -15,8 +15,10 @@
 // - Ownership: the host owns the model buffer handed to LoadModel and must keep
 //   it valid and unchanged while the object may load or rebuild (an inference
 //   call may read it again to rebuild for a new input size). The host owns
-//   every tensor buffer it passes in; the module wraps them, never copies them,
-//   and the module's inference request keeps referring to the last buffers it
+//   every tensor buffer it passes in; the module wraps them, never copies them
+//   (but for an output the model passes straight through from an input, whose
+//   values are copied into the host's buffer after the run), and the
+//   module's inference request keeps referring to the last buffers it
 //   was given after a call returns (until a load, rebuild or release replaces
 //   the request). A named call whose outputs go back to the runtime after a
 //   call into host output buffers takes a fresh request, so the runtime never
@@ -27,8 +29,9 @@
 //   earlier call gave a buffer to; it is refused before anything is bound
 //   otherwise. A host that names every port in every call meets neither
 //   refusal. Output pointers written back by the named form in its
-//   runtime-allocated mode point into memory the object owns; they stay valid
-//   until the object runs, loads, releases or is destroyed again.
+//   runtime-allocated mode point into memory the object owns (for an output
+//   passed straight through from an input: into that input's buffer); they
+//   stay valid until the object runs, loads, releases or is destroyed again.
 // - Records: dims whose element count, or byte count with the element type,
 //   overflows 64 bits are refused, as are images and outputs of the two image
 //   forms that would.

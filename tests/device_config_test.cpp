@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "test_support.h"
 
@@ -93,6 +94,41 @@ TEST_P(NpuChoices, SetOnlyTheLogLevelOnNpu) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Indices, NpuChoices, ::testing::Values(-2, -3, -4, INT32_MIN));
+
+class GpuIndices : public DeviceConfig, public ::testing::WithParamInterface<int32_t> {};
+
+// "GPU" is the CPU plugin under another name here, so a GPU load really
+// compiles and runs, and every property can be read back. The core starts
+// from the opposite of each value: the two GPU properties must be the
+// module's, the two CPU-only ones must not reach the GPU, and the CPU must
+// be left alone.
+TEST_P(GpuIndices, CompileOnGpuWithItsTwoPropertiesOnly) {
+    const std::shared_ptr<ov::Core> core = CoreWithNpuAndGpuDoubles();
+    const Precision low = LowPrecisionOf(*core);
+    for (const char* device : {"GPU", "CPU"})
+        core->set_property(device, ov::hint::execution_mode(ov::hint::ExecutionMode::ACCURACY),
+                           ov::hint::inference_precision(ov::element::f32),
+                           ov::hint::scheduling_core_type(ov::hint::SchedulingCoreType::PCORE_ONLY),
+                           ov::hint::enable_cpu_pinning(false));
+    TessarineTestAccess::SetCore(Object(), core);
+    ASSERT_TRUE(Load(GetParam(), low.code)) << object_->GetLastErrorMessage();
+    EXPECT_EQ(TessarineTestAccess::Compiled(Object())->get_property(ov::execution_devices),
+              std::vector<std::string>{"GPU"});
+    EXPECT_EQ(core->get_property("GPU", ov::hint::execution_mode), ov::hint::ExecutionMode::PERFORMANCE);
+    EXPECT_EQ(core->get_property("GPU", ov::hint::inference_precision), low.type);
+    EXPECT_EQ(core->get_property("GPU", ov::hint::scheduling_core_type), ov::hint::SchedulingCoreType::PCORE_ONLY);
+    EXPECT_FALSE(core->get_property("GPU", ov::hint::enable_cpu_pinning));
+    EXPECT_EQ(core->get_property("CPU", ov::hint::execution_mode), ov::hint::ExecutionMode::ACCURACY);
+    EXPECT_EQ(core->get_property("CPU", ov::hint::inference_precision), ov::element::f32);
+    std::vector<float> image = Image(5, 4), map(2 * 5 * 4, NAN);
+    const auto desc = Descriptor(2);
+    ASSERT_TRUE(object_->DoInference(5, 4, image.data(), desc.data(), 5, 4, map.data()));
+    const std::vector<float> expected = DynamicConvMap(image);
+    for (size_t i = 0; i < map.size(); ++i)  // in the low precision
+        EXPECT_NEAR(map[i], expected[i], 0.01 * std::fabs(expected[i]) + 0.01) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Indices, GpuIndices, ::testing::Values(0, 7));
 
 TEST_F(DeviceConfig, FailedGpuLoadLeavesTheCpuPropertiesOfTheLoadBefore) {
     const Precision low = LowPrecisionOf(*std::make_shared<ov::Core>());

@@ -134,6 +134,45 @@ TEST_F(LoadFromMemory, ReshapeReleasesEvenWithUnchangedArguments) {
     EXPECT_EQ(d, (std::vector<int64_t>{1, 3, 8, 8}));
 }
 
+struct NamedReshape {
+    const char* label;
+    std::vector<std::string> names;
+    std::vector<std::vector<int64_t>> dims;
+    bool loads;
+    std::vector<int64_t> a, b;  // recorded afterwards (two_inputs: a and b are [1, 4])
+};
+
+void PrintTo(const NamedReshape& c, std::ostream* os) { *os << c.label; }
+
+class NamedReshapes : public LoadFromMemory, public ::testing::WithParamInterface<NamedReshape> {};
+
+// innerLoadModel(1) reads the model again and reshapes the inputs it names:
+// the later of two shapes for one name, -1 as a dynamic axis, an input not
+// named as the model file gives it, whatever an earlier reshape made of it;
+// a name the model lacks fails the load and leaves no request.
+TEST_P(NamedReshapes, RecordTheShapesTheModelThenHas) {
+    const NamedReshape& c = GetParam();
+    const std::vector<char> model = ReadModel("two_inputs");
+    StdoutCapture quiet;
+    ASSERT_TRUE(TessarineTestAccess::LoadNamed(Object(), model.data(), model.size(), -1, {"a", "b"}, {{2, 4}, {2, 4}}));
+    EXPECT_EQ(TessarineTestAccess::LoadNamed(Object(), model.data(), model.size(), -1, c.names, c.dims), c.loads);
+    EXPECT_EQ(TessarineTestAccess::Request(Object()) != nullptr, c.loads);
+    if (!c.loads) return;
+    for (uint32_t i = 0; i < 2; ++i) {
+        std::vector<int64_t> d(2, kUntouched);
+        EXPECT_EQ(object_->GetInputShape(i, &d[0], &d[1], nullptr, nullptr, nullptr), 2u);
+        EXPECT_EQ(d, i == 0 ? c.a : c.b) << "input " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TwoInputs, NamedReshapes,
+    ::testing::Values(NamedReshape{"LaterShapeOfANameStands", {"a", "a"}, {{5, 4}, {3, 4}}, true, {3, 4}, {1, 4}},
+                      NamedReshape{"MinusOneStaysDynamic", {"b"}, {{-1, 4}}, true, {1, 4}, {-1, 4}},
+                      NamedReshape{"TwoInputsTwoNewShapes", {"b", "a"}, {{3, 1}, {3, 4}}, true, {3, 4}, {3, 1}},
+                      NamedReshape{"UnknownName", {"c"}, {{1, 4}}, false, {}, {}}),
+    [](const ::testing::TestParamInfo<NamedReshape>& info) { return std::string(info.param.label); });
+
 struct BadBytes {
     const char* what;
     std::vector<char> (*bytes)();

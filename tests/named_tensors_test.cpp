@@ -171,6 +171,19 @@ TEST_F(NamedTensors, OneDynamicRecordHandsEveryOutputToTheRuntime) {
     }
 }
 
+// Each output name finds the first record of that name.
+TEST_F(NamedTensors, SecondRuntimeRecordOfOneNameIsLeftAsItWas) {
+    Load("two_inputs");
+    float a[4] = {1, 2, 3, 4}, b[4] = {4, 3, 2, 1};
+    std::vector<TensorData> outputs = {Record("sum", {1, -1}, nullptr), Record("sum", {1, -1}, nullptr)};
+    ASSERT_TRUE(Infer(*object_, {Record("a", {1, 4}, a), Record("b", {1, 4}, b)}, outputs).ran)
+        << object_->GetLastErrorMessage();
+    EXPECT_EQ(outputs[0].dims, (std::vector<int64_t>{1, 4}));
+    EXPECT_EQ(outputs[0].data, TessarineTestAccess::Request(State())->get_tensor("sum").data());
+    EXPECT_EQ(outputs[1].dims, (std::vector<int64_t>{1, -1}));
+    EXPECT_EQ(outputs[1].data, nullptr);
+}
+
 TEST_F(NamedTensors, WithoutARequestNothingRuns) {
     float a[4] = {}, b[4] = {}, sum[4], difference[4];
     const std::vector<TensorData> inputs = {Record("a", {1, 4}, a), Record("b", {1, 4}, b)};
@@ -187,6 +200,50 @@ TEST_F(NamedTensors, WithoutARequestNothingRuns) {
         EXPECT_EQ(object_->GetLastErrorMessage(), "no model is loaded.");
     }
 }
+
+// The runtime gives an output fed straight by an input (z = x, a one-input
+// Max, k = n) the input's own memory: bound over a host buffer after the
+// input, it took the input's place, so z, m and k were never written and y
+// was computed from z's buffer. Each output must hold its value in both
+// modes, call after call over the same buffers, on the CPU and through MULTI.
+class PassedThroughOutputs : public NamedTensors, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(PassedThroughOutputs, HoldTheirInputsBesideOutputsComputedFromThem) {
+    if (GetParam() == -2) TessarineTestAccess::SetCore(State(), CoreWithNpuDouble());
+    Load("passthrough", GetParam());
+    float x[4], y[4], z[4], m[4];
+    int64_t n[2], k[2];
+    const std::vector<TensorData> inputs = {Record("x", {1, 4}, x), Record("n", {2}, n, DATA_TYPE_INT64)};
+    auto expect_results = [&](const float* y, const float* z, const float* m, const int64_t* k) {
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(y[i], x[i] + 1) << i;
+            EXPECT_EQ(z[i], x[i]) << i;
+            EXPECT_EQ(m[i], x[i]) << i;
+        }
+        EXPECT_EQ(std::vector<int64_t>(k, k + 2), std::vector<int64_t>(n, n + 2));
+    };
+    for (float base : {0.0f, 10.0f, 20.0f}) {
+        SCOPED_TRACE(base);
+        for (int i = 0; i < 4; ++i) x[i] = base + static_cast<float>(i);
+        n[0] = 7 + static_cast<int64_t>(base), n[1] = -9;
+        std::fill(y, y + 4, -5.0f), std::fill(z, z + 4, -5.0f), std::fill(m, m + 4, -5.0f), std::fill(k, k + 2, -5);
+        const bool runtime_outputs = base == 20;
+        const int64_t four = runtime_outputs ? -1 : 4;
+        std::vector<TensorData> outputs = {Record("y", {1, four}, y), Record("z", {1, 4}, z), Record("m", {1, 4}, m),
+                                           Record("k", {2}, k, DATA_TYPE_INT64)};
+        ASSERT_TRUE(Infer(*object_, inputs, outputs).ran) << object_->GetLastErrorMessage();
+        if (!runtime_outputs) {
+            expect_results(y, z, m, k);
+            continue;
+        }
+        expect_results(static_cast<const float*>(outputs[0].data), static_cast<const float*>(outputs[1].data),
+                       static_cast<const float*>(outputs[2].data), static_cast<const int64_t*>(outputs[3].data));
+        EXPECT_EQ(k[0], -5) << "a host buffer was written although the outputs were the runtime's";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(CpuAndMulti, PassedThroughOutputs, ::testing::Values(-1, -2),
+                         [](const auto& info) { return std::string(info.param == -1 ? "Cpu" : "MultiOverNpuDouble"); });
 
 template <class T>
 std::vector<unsigned char> Bytes(std::initializer_list<T> values) {

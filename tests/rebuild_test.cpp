@@ -49,9 +49,9 @@ void ExpectMap(const std::vector<float>& image, const std::vector<float>& map) {
 
 class RebuildOnNpu : public ::testing::Test {
 protected:
-    void Load(const std::string& name, int32_t device = -2) {
+    void Load(const std::string& name, int32_t device = -2, std::shared_ptr<ov::Core> core = CoreWithNpuDouble()) {
         model_ = ReadModel(name);
-        TessarineTestAccess::SetCore(State(), CoreWithNpuDouble());
+        TessarineTestAccess::SetCore(State(), std::move(core));
         ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), device, 3)) << object_->GetLastErrorMessage();
     }
     Tessarine& State() { return AsTessarine(object_); }
@@ -201,6 +201,50 @@ TEST_F(RebuildOnNpu, BatchOfANamedRebuildStaysUntilTheSizeChanges) {
     EXPECT_EQ(reloaded.Reloads(), 0u);
 }
 
+// The size built for goes with the build: after a load from another buffer,
+// and after a rebuild that failed, a call at the earlier size must rebuild.
+// The CPU behind the double would run the unreshaped model as well; only the
+// rebuild and the static compiled shape show the difference.
+TEST_F(RebuildOnNpu, SizeBuiltForIsForgottenWithTheBuild) {
+    Load("dynamic_conv");
+    const std::vector<char> other = model_;
+    for (bool failed_rebuild : {false, true}) {
+        SCOPED_TRACE(failed_rebuild ? "after a failed rebuild" : "after a load from another buffer");
+        ASSERT_TRUE(RunSingle(5, 4).ran) << object_->GetLastErrorMessage();
+        if (failed_rebuild)
+            ASSERT_FALSE(RunSingle(0, 0).ran);
+        else
+            ASSERT_TRUE(object_->LoadModel(other.data(), other.size(), -2, 3)) << object_->GetLastErrorMessage();
+        const Observed again = RunSingle(5, 4);
+        ASSERT_TRUE(again.ran) << object_->GetLastErrorMessage();
+        EXPECT_EQ(again.Reloads(), 1u);
+        ExpectBuiltFor(5, 4);
+    }
+}
+
+// A load of the same buffer on another device releases first, so the index,
+// the error text and the size built for all follow the new device: on -3 the
+// model built for 5 x 4 on -2 is not taken for one built for -3.
+TEST_F(RebuildOnNpu, SameBufferOnAnotherDeviceReleasesFirst) {
+    Load("dynamic_conv", -2, CoreWithNpuAndGpuDoubles());
+    ASSERT_TRUE(RunSingle(5, 4).ran) << object_->GetLastErrorMessage();
+    for (int32_t device : {-3, -1}) {
+        SCOPED_TRACE(device);
+        std::vector<TensorData> none;
+        ASSERT_FALSE(Observe([&] { return object_->DoInference({}, none); }).ran);
+        const Observed load = Observe([&] { return object_->LoadModel(model_.data(), model_.size(), device, 3); });
+        ASSERT_TRUE(load.ran) << object_->GetLastErrorMessage();
+        EXPECT_EQ(load.Count("Tessarine::ReleaseModel()"), 1u);
+        EXPECT_EQ(TessarineTestAccess::DeviceIndex(State()), device);
+        EXPECT_EQ(object_->GetLastErrorMessage(), "");
+        const Observed run = RunSingle(5, 4);
+        ASSERT_TRUE(run.ran) << object_->GetLastErrorMessage();
+        EXPECT_EQ(run.Reloads(), device == -3 ? 1u : 0u);
+        if (device == -3) ExpectBuiltFor(5, 4);
+    }
+    EXPECT_EQ(TessarineTestAccess::InputWidth(State()), -1);
+}
+
 struct FailedRebuild {
     const char* label;
     const char* model;
@@ -253,6 +297,76 @@ TEST_F(RebuildOnNpu, UsableSizeAfterAFailedRebuildBuildsAgain) {
     EXPECT_EQ(retry.console, kNeedReshape);
     EXPECT_EQ(object_->GetLastErrorMessage(), "");
     ExpectBuiltFor(5, 4);
+}
+
+// With "NPU" and "GPU" doubles, all three devices of the list really compile.
+class NpuGpuCpuDoubles : public RebuildOnNpu {
+protected:
+    void SetUp() override {
+        model_ = ReadModel("two_inputs");
+        core_ = CoreWithNpuAndGpuDoubles();
+        TessarineTestAccess::SetCore(State(), core_);
+        ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), -3, 3)) << object_->GetLastErrorMessage();
+    }
+    void TearDown() override { RefuseNewGpuDoubles(false); }
+    // Both records named (so the own-side check runs); host buffers, or the
+    // runtime's after host buffers (so a fresh request is made).
+    void ExpectNamedCallsServe() {
+        float a[4] = {1, 2, 3, 4}, b[4] = {0.5f, -1, 2, 8}, sum[4] = {}, difference[4] = {};
+        const std::vector<TensorData> inputs = {Record("a", {1, 4}, a), Record("b", {1, 4}, b)};
+        for (int64_t length : {4, -1}) {
+            std::vector<TensorData> outputs = {Record("sum", {1, length}, sum),
+                                               Record("difference", {1, 4}, difference)};
+            const Observed run = Observe([&] { return object_->DoInference(inputs, outputs); });
+            ASSERT_TRUE(run.ran) << object_->GetLastErrorMessage();
+            for (int i = 0; i < 4; ++i) {
+                EXPECT_EQ(static_cast<const float*>(outputs[0].data)[i], a[i] + b[i]);
+                EXPECT_EQ(static_cast<const float*>(outputs[1].data)[i], a[i] - b[i]);
+            }
+        }
+    }
+
+    std::shared_ptr<ov::Core> core_;
+};
+
+TEST_F(NpuGpuCpuDoubles, MultiReceivesThePriorityListInOrder) {
+    EXPECT_EQ(TessarineTestAccess::Compiled(State())->get_property(ov::device::priorities), "NPU,GPU,CPU");
+    ExpectNamedCallsServe();
+}
+
+// The compile step resets the compiled model first; a reload with the same
+// buffer, size and device releases nothing, so the old request survives it
+// without one. Every form must go on with that request, and touch no
+// compiled model that is not there.
+TEST_F(NpuGpuCpuDoubles, ReloadWhoseCompileFailsLeavesTheOldRequestServing) {
+    ExpectNamedCallsServe();  // builds for 0 x 0, so the calls below do not rebuild
+    const auto request = TessarineTestAccess::Request(State());
+    const auto model = TessarineTestAccess::Model(State());
+    core_->unload_plugin("GPU");
+    RefuseNewGpuDoubles(true);
+    const Observed reload = Observe([&] { return object_->LoadModel(model_.data(), model_.size(), -3, 3); });
+    ASSERT_FALSE(reload.ran);
+    EXPECT_NE(object_->GetLastErrorMessage().find("the GPU double refuses to start"), std::string::npos)
+        << object_->GetLastErrorMessage();
+    EXPECT_EQ(TessarineTestAccess::Compiled(State()), nullptr);
+    EXPECT_EQ(TessarineTestAccess::Request(State()), request);
+    EXPECT_NE(TessarineTestAccess::Model(State()), model);  // read again: the new model
+    EXPECT_EQ(TessarineTestAccess::InputWidth(State()), 0);
+    ExpectNamedCallsServe();
+    std::vector<float> image = Image(5, 4), map(2 * 5 * 4);
+    const Observed single =
+        Observe([&] { return object_->DoInference(5u, 4u, image.data(), nullptr, 5u, 4u, map.data()); });
+    EXPECT_FALSE(single.ran);  // a rebuild for 5 x 4, which fails the same way
+    EXPECT_EQ(TessarineTestAccess::Request(State()), nullptr);
+
+    // From another buffer the load releases first: it leaves the new model
+    // and its records, and neither compiled model nor request.
+    const std::vector<char> other = ReadModel("static_head");
+    ASSERT_FALSE(Observe([&] { return object_->LoadModel(other.data(), other.size(), -3, 3); }).ran);
+    EXPECT_NE(TessarineTestAccess::Model(State()), nullptr);
+    EXPECT_EQ(TessarineTestAccess::InputNames(State()), std::vector<std::string>{"pixels"});
+    EXPECT_EQ(TessarineTestAccess::Compiled(State()), nullptr);
+    EXPECT_EQ(TessarineTestAccess::Request(State()), nullptr);
 }
 
 // NPU, GPU, CPU through MULTI. This machine has no GPU runtime (libOpenCL)

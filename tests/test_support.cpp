@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -73,6 +74,17 @@ size_t TraceRecorder::Count(const std::string& text) const {
 }
 
 std::shared_ptr<ov::Core> CoreWithNpuDouble() { return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE); }
+
+std::shared_ptr<ov::Core> CoreWithNpuAndGpuDoubles() {
+    return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE, TESSARINE_GPU_DOUBLE_FILE);
+}
+
+void RefuseNewGpuDoubles(bool refuse) {
+    // The handle the core opened the library with; the library stays loaded.
+    static void* const library = dlopen(TESSARINE_GPU_DOUBLE_FILE, RTLD_NOW | RTLD_LOCAL);
+    if (!library) throw std::runtime_error(std::string("cannot open the GPU double: ") + dlerror());
+    reinterpret_cast<void (*)(bool)>(dlsym(library, "tessarine_double_refuse"))(refuse);
+}
 
 TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type) {
     TensorData record;

@@ -67,6 +67,10 @@ public:
 // A core in which "NPU" is the real CPU plugin under another name, so that
 // MULTI with the priority "NPU" compiles and runs here.
 std::shared_ptr<ov::Core> CoreWithNpuDouble();
+// The same with "GPU" a double too; while refused, a core that has yet to
+// create the "GPU" double fails to (see npu_plugin_double.cpp).
+std::shared_ptr<ov::Core> CoreWithNpuAndGpuDoubles();
+void RefuseNewGpuDoubles(bool refuse);
 
 // The tests' view of the object's private state.
 struct TessarineTestAccess {

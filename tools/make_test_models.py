@@ -102,6 +102,27 @@ def detect_head(out_dir):
          [f32("output0", [1, 84, "cells"])], inits)
 
 
+def passthrough(out_dir):
+    """x [1,4], n [2] (i64) -> y = x + 1, z = x, m = max(x) (one input), k = n.
+
+    The runtime compiles z, m and k into outputs fed straight by an input.
+    """
+    one = numpy_helper.from_array(np.array(1, np.float32), "one")
+    save(out_dir, "passthrough",
+         [helper.make_node("Add", ["x", "one"], ["y"]), helper.make_node("Identity", ["x"], ["z"]),
+          helper.make_node("Max", ["x"], ["m"]), helper.make_node("Identity", ["n"], ["k"])],
+         [f32("x", [1, 4]), helper.make_tensor_value_info("n", TensorProto.INT64, [2])],
+         [f32("y", [1, 4]), f32("z", [1, 4]), f32("m", [1, 4]), helper.make_tensor_value_info("k", TensorProto.INT64, [2])],
+         [one])
+
+
+def identity_image(out_dir):
+    """image [1,C,H,W] -> copy = image: the only output is the input."""
+    dims = [1, "channels", "height", "width"]
+    save(out_dir, "identity_image", [helper.make_node("Identity", ["image"], ["copy"])], [f32("image", dims)],
+         [f32("copy", dims)])
+
+
 PASSTHROUGH = {
     "bool": TensorProto.BOOL, "u8": TensorProto.UINT8, "i8": TensorProto.INT8, "i32": TensorProto.INT32,
     "i64": TensorProto.INT64, "f16": TensorProto.FLOAT16, "f32": TensorProto.FLOAT, "f64": TensorProto.DOUBLE,
@@ -121,7 +142,7 @@ def main():
     out_dir = sys.argv[1]
     os.makedirs(out_dir, exist_ok=True)
     for build in (dynamic_conv, static_head, two_inputs, any_batch, rank6, planar3d, ragged_output, detect_head,
-                  typed):
+                  typed, passthrough, identity_image):
         build(out_dir)
 
 

@@ -36,8 +36,9 @@ if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
     echo "$wanted" >"$stamp"
 fi
 
-# The host tool's default models and pictures ship inside pinned wheels; only
-# the wheel files are fetched (hashes checked), and the build extracts from them.
+# The host tool's default models and pictures, and the ONNX node cases of the
+# conformance test, ship inside pinned wheels; only the wheel files are fetched
+# (hashes checked), and the build extracts from them.
 wheels="$root/.venv/wheels"
 assets_stamp="$wheels/.default_assets.sha256"
 wanted_assets=$(sha256sum "$root/tools/default_assets.txt" | cut -d' ' -f1)

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-void HostBindings::Reset(const std::vector<ov::Output<const ov::Node>>& ports) {
+void HostBindings::Reset(const std::vector<ov::Output<const ov::Node>>& ports, const std::vector<size_t>& never_bound) {
     port_names_.clear();
     for (const ov::Output<const ov::Node>& port : ports) {
         const auto& names = port.get_names();
@@ -10,6 +10,9 @@ void HostBindings::Reset(const std::vector<ov::Output<const ov::Node>>& ports) {
         // The name the module records for the port comes first, for messages.
         if (!kept.empty()) std::iter_swap(kept.begin(), std::find(kept.begin(), kept.end(), port.get_any_name()));
     }
+    // Such an output shares its names with the input it passes on, and with
+    // every other output that passes on the same input.
+    for (size_t port : never_bound) port_names_[port].clear();
     held_.assign(ports.size(), false);
     named_.assign(ports.size(), false);
 }

@@ -19,8 +19,10 @@
 
 class HostBindings {
 public:
-    // The ports of a new request, none holding a host buffer.
-    void Reset(const std::vector<ov::Output<const ov::Node>>& ports);
+    // The ports of a new request, none holding a host buffer; those listed in
+    // never_bound (outputs passed straight through from an input) are never
+    // given one, so no rule applies to them.
+    void Reset(const std::vector<ov::Output<const ov::Node>>& ports, const std::vector<size_t>& never_bound = {});
     // No request at all.
     void Clear();
     // A fresh request for the same ports.

@@ -1,5 +1,8 @@
 #include "inference/inference_common.h"
 
+#include <sstream>
+#include <stdexcept>
+
 namespace {
 
 // The element types are compared first: strides cannot be asked of a tensor
@@ -45,6 +48,32 @@ bool ShapeFits(const ov::Shape& shape, const ov::element::Type& type) {
         if (bytes > UINT64_MAX / dim) return false;
         bytes *= dim;
     }
+    return true;
+}
+
+void PassedThroughBuffers::Take(const ov::Output<const ov::Node>& port, const ov::Tensor& host,
+                                const std::string& name) {
+    if (host.get_element_type() != port.get_element_type() || !port.get_partial_shape().compatible(host.get_shape())) {
+        std::ostringstream text;
+        text << "the buffer for output '" << name << "' (" << host.get_element_type() << " "
+             << host.get_shape() << ") does not fit the model's output (" << port.get_element_type() << " "
+             << port.get_partial_shape() << ").";
+        throw std::invalid_argument(text.str());
+    }
+    taken_.emplace_back(port, host);
+}
+
+void PassedThroughBuffers::Deliver(ov::InferRequest& request) const {
+    for (const auto& [port, host] : taken_) request.get_tensor(port).copy_to(host);
+}
+
+bool TakeIfPassedThrough(ov::InferRequest& request, const std::vector<size_t>& passed_through_outputs,
+                         const ov::Tensor& host, PassedThroughBuffers& passed) {
+    if (passed_through_outputs.empty()) return false;
+    // With several outputs the unnamed binding fails, as it must.
+    const std::vector<ov::Output<const ov::Node>> ports = request.get_compiled_model().outputs();
+    if (ports.size() != 1) return false;
+    passed.Take(ports.front(), host, ports.front().get_any_name());
     return true;
 }
 

@@ -45,6 +45,33 @@ ov::Tensor BindNamedTensor(ov::InferRequest& request, const std::string& name, c
 // or divides by the zero the product wrapped to).
 bool ShapeFits(const ov::Shape& shape, const ov::element::Type& type);
 
+// Host buffers of outputs that the compiled model feeds straight from an
+// input (an Identity, a one-input Max, a Clip folded away). The runtime gives
+// such an output the input's own memory, so a host buffer bound to it takes
+// the input's place: that output is never written, and every output computed
+// from the input is computed from the host's output buffer instead. These
+// outputs are therefore never bound; after the run their values are copied
+// into the host's buffers, the only copy on any inference path, and only of
+// values the runtime did not compute.
+class PassedThroughBuffers {
+public:
+    // Keeps `host` for `port` (the output the host calls `name`), refusing
+    // it as binding it would: another element type, a shape the output
+    // cannot have.
+    void Take(const ov::Output<const ov::Node>& port, const ov::Tensor& host, const std::string& name);
+    // After a successful run; a result of another shape than the host's
+    // buffer fails, as it does for an output the runtime writes itself.
+    void Deliver(ov::InferRequest& request) const;
+
+private:
+    std::vector<std::pair<ov::Output<const ov::Node>, ov::Tensor>> taken_;
+};
+
+// For the forms that bind one output without a name: takes `host` when the
+// request's only output is passed through (false: bind it as usual).
+bool TakeIfPassedThrough(ov::InferRequest& request, const std::vector<size_t>& passed_through_outputs,
+                         const ov::Tensor& host, PassedThroughBuffers& passed);
+
 // N of DoInference(1): the cells of the 8-, 16- and 32-pixel grids over a
 // width x height image, each grid rounded up.
 uint64_t GridCellCount(uint32_t width, uint32_t height);

@@ -2,6 +2,8 @@
 // Outputs are bound to host buffers when every output record has a complete
 // shape; otherwise the runtime allocates them and the records are pointed at
 // the request's own results afterwards.
+#include <algorithm>
+
 #include "inference/inference_common.h"
 
 namespace {
@@ -88,25 +90,52 @@ void FindInputSize(const std::vector<TensorData>& records, int32_t& width, int32
 // named after an output would bind the host's input buffer as that output,
 // and the run would write into it; a runtime-allocated output record named
 // after an input would be pointed at the input's buffer. So each name must be
-// one of its own side's (the compiled model throws otherwise), unless its
-// record is the only one of its side, whose name is not used.
-void RequireOwnSide(const ov::CompiledModel& compiled, const BoundTensors& bound) {
+// one of its own side's (the request's compiled model throws otherwise),
+// unless its record is the only one of its side, whose name is not used.
+void RequireOwnSide(ov::InferRequest& request, const BoundTensors& bound) {
+    if (bound.input_names.size() <= 1 && bound.output_names.size() <= 1) return;
+    const ov::CompiledModel compiled = request.get_compiled_model();
     if (bound.input_names.size() > 1)
         for (const std::string& name : bound.input_names) compiled.input(name);
     if (bound.output_names.size() > 1)
         for (const std::string& name : bound.output_names) compiled.output(name);
 }
 
-void Bind(ov::InferRequest& request, const std::vector<std::string>& names, const std::vector<ov::Tensor>& tensors,
-          bool inputs) {
-    if (names.size() == 1) {
-        if (inputs)
-            BindInputTensor(request, tensors.front());
-        else
-            BindOutputTensor(request, tensors.front());
+void BindInputs(ov::InferRequest& request, const BoundTensors& bound) {
+    if (bound.input_names.size() == 1) {
+        BindInputTensor(request, bound.inputs.front());
         return;
     }
-    for (size_t i = 0; i < names.size(); ++i) BindNamedTensor(request, names[i], tensors[i]);
+    for (size_t i = 0; i < bound.input_names.size(); ++i)
+        BindNamedTensor(request, bound.input_names[i], bound.inputs[i]);
+}
+
+size_t OutputIndexOf(const std::vector<ov::Output<const ov::Node>>& ports, const std::string& name) {
+    for (size_t i = 0; i < ports.size(); ++i)
+        if (ports[i].get_names().count(name)) return i;
+    return ports.size();
+}
+
+// Outputs the compiled model feeds straight from an input are taken aside
+// instead (see inference_common.h); the lookup costs nothing on a model
+// without them.
+void BindHostOutputs(ov::InferRequest& request, const std::vector<size_t>& passed_through_outputs,
+                     const BoundTensors& bound, PassedThroughBuffers& passed) {
+    const std::vector<std::string>& names = bound.output_names;
+    if (names.size() == 1) {
+        if (!TakeIfPassedThrough(request, passed_through_outputs, bound.outputs.front(), passed))
+            BindOutputTensor(request, bound.outputs.front());
+        return;
+    }
+    std::vector<ov::Output<const ov::Node>> ports;
+    if (!passed_through_outputs.empty()) ports = request.get_compiled_model().outputs();
+    for (size_t i = 0; i < names.size(); ++i) {
+        const size_t index = ports.empty() ? 0 : OutputIndexOf(ports, names[i]);
+        if (!ports.empty() && std::count(passed_through_outputs.begin(), passed_through_outputs.end(), index))
+            passed.Take(ports[index], bound.outputs[i], names[i]);
+        else
+            BindNamedTensor(request, names[i], bound.outputs[i]);
+    }
 }
 
 // Points each output record at the request's own result: no copy is made.
@@ -140,10 +169,12 @@ void FillRuntimeOutputs(ov::InferRequest& request, const std::vector<std::string
 // to the runtime, it would write into the host buffers of an earlier call
 // (freed by now, perhaps), hand them back as the object's own memory, and fail
 // once a result outgrew them. A new request from the same compiled model
-// allocates its own; only the inputs this call binds carry over.
+// allocates its own; only the inputs this call binds carry over. The request's
+// own compiled model is used: a reload whose compile failed leaves the old
+// request without the field's.
 void Tessarine::OwnOutputsAgain() {
     if (!outputs_in_host_memory) return;
-    *infer_request = compiled_model->create_infer_request();
+    *infer_request = infer_request->get_compiled_model().create_infer_request();
     outputs_in_host_memory = false;
     host_inputs.ForgetHeld();
     host_outputs.ForgetHeld();
@@ -182,17 +213,19 @@ bool Tessarine::DoInference(const std::vector<TensorData>& inputs, std::vector<T
         }
         if (!infer_request) return RejectRequest("no model is loaded.");
 
-        RequireOwnSide(*compiled_model, bound);
+        RequireOwnSide(*infer_request, bound);
         if (bound.dynamic_outputs) OwnOutputsAgain();
         host_inputs.Hold(bound.input_names);
-        Bind(*infer_request, bound.input_names, bound.inputs, true);
+        BindInputs(*infer_request, bound);
+        PassedThroughBuffers passed;
         if (!bound.dynamic_outputs) {
             outputs_in_host_memory = true;
             host_outputs.Hold(bound.output_names);
-            Bind(*infer_request, bound.output_names, bound.outputs, false);
+            BindHostOutputs(*infer_request, passed_through_outputs, bound, passed);
         }
         infer_request->start_async();
         infer_request->wait();
+        passed.Deliver(*infer_request);
         if (bound.dynamic_outputs) FillRuntimeOutputs(*infer_request, bound.output_names, outputs);
         return true;
     });

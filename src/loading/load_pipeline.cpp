@@ -6,6 +6,7 @@
 
 #include "loading/ir_from_memory.h"
 #include "loading/onnx_graph_check.h"
+#include "loading/passed_through_outputs.h"
 #include "module/tessarine.h"
 
 struct Tessarine::ReshapeStep {
@@ -133,13 +134,16 @@ bool Tessarine::RunLoadSteps(const void* model_data, uint64_t model_size, int32_
                            "[OpenVINOInstance]Failed to compile model, core->compile_model");
 
     DumpSupportedProperties(compiled_model);
+    std::vector<size_t> passed_through = FindPassedThroughOutputs(*compiled_model, *built_model);
 
-    // The previous request is replaced by this assignment only.
+    // The previous request is replaced by this assignment only; what is known
+    // of its outputs goes with it.
     ov::InferRequest request = compiled_model->create_infer_request();
     infer_request = request ? std::make_shared<ov::InferRequest>(std::move(request)) : nullptr;
+    passed_through_outputs = std::move(passed_through);
     outputs_in_host_memory = false;
     host_inputs.Reset(compiled_model->inputs());
-    host_outputs.Reset(compiled_model->outputs());
+    host_outputs.Reset(compiled_model->outputs(), passed_through_outputs);
     if (!infer_request)
         return ReportEmpty(
             "[OpenVINOInstance]Failed to create infer request, compiled_model->create_infer_request()",

@@ -14,6 +14,7 @@ void Tessarine::ReleaseModelState() {
     infer_request.reset();
     host_inputs.Clear();
     host_outputs.Clear();
+    passed_through_outputs.clear();
     compiled_model.reset();
     built_model.reset();
     model.reset();

@@ -109,9 +109,13 @@ private:
     std::vector<std::vector<int64_t>> input_node_dims;
     std::vector<std::vector<int64_t>> output_node_dims;
     uint32_t precision_code = 3;
-    // Not part of the state above: whether the request's outputs were last
-    // bound to host buffers, which it keeps until it is given others.
+    // Not part of the state above, and both describe infer_request, whatever
+    // became of compiled_model since: whether its outputs were last bound to
+    // host buffers, which it keeps until it is given others; and which of
+    // its outputs its compiled model feeds straight from an input, which are
+    // never bound to host buffers (see inference_common.h).
     bool outputs_in_host_memory = false;
+    std::vector<size_t> passed_through_outputs;
     // Which of the request's ports hold a host buffer (see host_bindings.h).
     HostBindings host_inputs, host_outputs;
 };

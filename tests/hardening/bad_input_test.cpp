@@ -45,6 +45,7 @@ struct Buffers {
     float a[4] = {1, 2, 3, 4}, b[4] = {10, 20, 30, 40}, sum[4] = {}, difference[4] = {};
     int32_t a_i32[4] = {1, 2, 3, 4};
     float values[5] = {1, 2, 3, 4, 5}, doubled[5] = {};
+    int64_t n[2] = {1, 2}, k[2] = {};
     uint64_t count = 0, dim2 = 0, dim1 = 0;
 };
 Buffers buffers;
@@ -131,6 +132,9 @@ bool PlainCall(IImageAIInference& object, const std::string& model) {
     if (model == "dynamic_conv") return SingleImage(object, 8, 6, kTwoChannels.data(), 8, 6);
     if (model == "detect_head") return Detection(object, 8, 6);
     if (model == "ragged_output") return Named(object, {Values()}, {Record("doubled", {1, -1}, nullptr)});
+    if (model == "passthrough")
+        return Named(object, {Record("x", {1, 4}, buffers.a), Record("n", {2}, buffers.n, DATA_TYPE_INT64)},
+                     {Record("y", {1, 4}, buffers.sum), Record("k", {2}, buffers.k, DATA_TYPE_INT64)});
     return Named(object, {A(), B()}, {Sum(), Difference()});
 }
 
@@ -387,6 +391,11 @@ const BadInput kNamed[] = {
     {"I32RecordForAnF32RuntimeOutput", "ragged_output",
      NamedCall({Values()}, {Record("doubled", {1, -1}, nullptr, DATA_TYPE_INT32)}), false, Text::kRuntime,
      "Tensor data with element type f32, is not representable as pointer to i32", kInferOv},
+    {"I32RecordForAnF32OutputThatIsAnInput", "passthrough",
+     NamedCall({Record("x", {1, 4}, buffers.a), Record("n", {2}, buffers.n, DATA_TYPE_INT64)},
+               {Record("z", {1, 4}, buffers.a_i32, DATA_TYPE_INT32), Record("k", {2}, buffers.k, DATA_TYPE_INT64)}),
+     false, Text::kModule, "the buffer for output 'z' (i32 [1,4]) does not fit the model's output (f32 [1,4]).",
+     kInferStd},
     {"OneRuntimeOutputUnderAnyName", "ragged_output",
      NamedCall({Values()}, {Record("no such output", {1, -1}, nullptr)}), true, Text::kNone, "", ""},
 };

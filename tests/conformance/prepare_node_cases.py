@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""Writes the ONNX backend's node test cases in a form the conformance test reads.
+
+Usage: prepare_node_cases.py WHEEL_DIR OUTPUT_DIR
+
+The cases come from the pinned onnx==1.16.2 wheel (tools/default_assets.txt),
+which tools/setup.sh downloads; the wheel is read, not installed. OUTPUT_DIR
+gets each case's model as NAME.onnx, every tensor's bytes in data.bin, and
+cases.txt, one tab-separated line per item:
+
+  case NAME KIND     KIND: run, or why the module cannot be given the case:
+                     scalar (a rank-0 input or output), type (an element type
+                     without a DataType code), not_tensor (a sequence, map or
+                     optional), unreadable (data the onnx package cannot read),
+                     no_inputs (DoInference takes at least one input)
+  set                a test data set of the case before
+  in|out NAME CODE OFFSET BYTES DIMS...   a tensor of that set: its DataType
+                     code, where its bytes are in data.bin, its dims
+"""
+import glob
+import os
+import pathlib
+import sys
+import zipfile
+
+import numpy as np
+import onnx
+from onnx import TensorProto, numpy_helper
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools"))
+from extract_default_assets import find_wheel, pinned_wheels  # noqa: E402
+
+NODE_DIR = "onnx/backend/test/data/node/"
+DATA_TYPE_CODES = {
+    TensorProto.BOOL: 0, TensorProto.INT8: 1, TensorProto.UINT8: 2, TensorProto.INT16: 3, TensorProto.UINT16: 4,
+    TensorProto.INT32: 5, TensorProto.UINT32: 6, TensorProto.INT64: 7, TensorProto.UINT64: 8,
+    TensorProto.FLOAT16: 9, TensorProto.FLOAT: 10, TensorProto.DOUBLE: 11,
+}
+
+
+def read_sets(wheel, case, members):
+    """[(inputs, outputs)] per data set, each a list of TensorProto."""
+    sets = sorted({m.split("/")[0] for m in members if m.startswith("test_data_set_")})
+    result = []
+    for data_set in sets:
+        def tensors(kind):
+            files = sorted((m for m in members if m.startswith(f"{data_set}/{kind}_")),
+                           key=lambda m: int(m.rsplit("_", 1)[1].split(".")[0]))
+            return [TensorProto.FromString(wheel.read(NODE_DIR + case + "/" + m)) for m in files]
+        result.append((tensors("input"), tensors("output")))
+    return result
+
+
+def kind_of(model, sets):
+    ports = list(model.graph.input) + list(model.graph.output)
+    if any(port.type.WhichOneof("value") != "tensor_type" for port in ports):
+        return "not_tensor", None
+    try:
+        arrays = [[[numpy_helper.to_array(t) for t in tensors] for tensors in data_set] for data_set in sets]
+    except Exception:  # protos of elements the onnx package cannot turn into arrays
+        return "unreadable", None
+    protos = [t for data_set in sets for tensors in data_set for t in tensors]
+    if any(t.data_type not in DATA_TYPE_CODES for t in protos):
+        return "type", None
+    if any(len(t.dims) == 0 for t in protos):
+        return "scalar", None
+    if any(not inputs for inputs, _ in sets):
+        return "no_inputs", None
+    return "run", arrays
+
+
+def main(wheel_dir, out_dir):
+    pins = pinned_wheels(pathlib.Path(__file__).resolve().parents[2] / "tools" / "default_assets.txt")
+    out_dir.mkdir(parents=True, exist_ok=True)
+    lines = []
+    with zipfile.ZipFile(find_wheel(wheel_dir, "onnx", *pins["onnx"])) as wheel, open(out_dir / "data.bin", "wb") as data:
+        by_case = {}
+        for name in wheel.namelist():
+            if name.startswith(NODE_DIR) and not name.endswith("/"):
+                case, member = name[len(NODE_DIR):].split("/", 1)
+                by_case.setdefault(case, []).append(member)
+        for case in sorted(by_case):
+            model_bytes = wheel.read(NODE_DIR + case + "/model.onnx")
+            model = onnx.load_from_string(model_bytes)
+            sets = read_sets(wheel, case, by_case[case])
+            kind, arrays = kind_of(model, sets)
+            lines.append(f"case\t{case}\t{kind}")
+            if kind != "run":
+                continue
+            (out_dir / f"{case}.onnx").write_bytes(model_bytes)
+            graph_inputs = [i.name for i in model.graph.input if i.name not in {t.name for t in model.graph.initializer}]
+            graph_outputs = [o.name for o in model.graph.output]
+            for (inputs, outputs), (input_arrays, output_arrays) in zip(sets, arrays):
+                lines.append("set")
+                for side, protos, values, names in (("in", inputs, input_arrays, graph_inputs),
+                                                    ("out", outputs, output_arrays, graph_outputs)):
+                    for index, (proto, array) in enumerate(zip(protos, values)):
+                        name = names[index] if index < len(names) else proto.name
+                        raw = np.ascontiguousarray(array).tobytes()
+                        dims = "\t".join(str(d) for d in array.shape)
+                        lines.append(f"{side}\t{name}\t{DATA_TYPE_CODES[proto.data_type]}\t{data.tell()}\t{len(raw)}\t{dims}")
+                        data.write(raw)
+    (out_dir / "cases.txt").write_text("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    main(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]))
