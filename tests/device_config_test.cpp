@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 
+#include "loading/device_config.h"
 #include "test_support.h"
 
 namespace {
@@ -18,7 +19,7 @@ struct NameCase {
 class DeviceNames : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(DeviceNames, FollowTheIndexConvention) {
-    EXPECT_EQ(Tessarine::DeviceNameFor(GetParam().index), GetParam().name);
+    EXPECT_EQ(DeviceNameFor(GetParam().index), GetParam().name);
 }
 
 // Every non-negative index is the one "GPU" device; below -3 there is no name.
@@ -74,7 +75,7 @@ TEST_F(DeviceConfig, CpuIndexSetsTheFourCpuProperties) {
                        ov::hint::inference_precision(ov::element::f32),
                        ov::hint::scheduling_core_type(ov::hint::SchedulingCoreType::PCORE_ONLY),
                        ov::hint::enable_cpu_pinning(false));
-    Object().ApplyDeviceProperties(core, -1, "CPU", low.type);
+    ApplyDeviceProperties(core, -1, "CPU", low.type);
     ExpectCpuPropertiesOfALoad(*core, low.type);
 }
 
@@ -87,7 +88,7 @@ TEST_P(NpuChoices, SetOnlyTheLogLevelOnNpu) {
     const ov::element::Type npu_precision = core->get_property("NPU", ov::hint::inference_precision);
     const ov::element::Type cpu_precision = core->get_property("CPU", ov::hint::inference_precision);
     ASSERT_NE(npu_precision, ov::element::f16);
-    Object().ApplyDeviceProperties(core, GetParam(), Tessarine::DeviceNameFor(GetParam()), ov::element::f16);
+    ApplyDeviceProperties(core, GetParam(), DeviceNameFor(GetParam()), ov::element::f16);
     EXPECT_EQ(core->get_property("NPU", ov::log::level), ov::log::Level::DEBUG);
     EXPECT_EQ(core->get_property("NPU", ov::hint::inference_precision), npu_precision);
     EXPECT_EQ(core->get_property("CPU", ov::hint::inference_precision), cpu_precision);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image_ai_inference.h"
+#include "module/diagnostics.h"
 #include "module/tessarine.h"
 
 std::string ModelPath(const std::string& name);  // "dynamic_conv" -> .../models/dynamic_conv.onnx
@@ -72,7 +73,7 @@ std::shared_ptr<ov::Core> CoreWithNpuDouble();
 std::shared_ptr<ov::Core> CoreWithNpuAndGpuDoubles();
 void RefuseNewGpuDoubles(bool refuse);
 
-// The tests' view of the object's private state.
+// Short names for the object's state, which the tests read and set.
 struct TessarineTestAccess {
     static void SetCore(Tessarine& object, std::shared_ptr<ov::Core> core) { object.core = std::move(core); }
     static const std::shared_ptr<ov::Core>& Core(const Tessarine& object) { return object.core; }

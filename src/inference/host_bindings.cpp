@@ -28,7 +28,7 @@ size_t HostBindings::PortOf(const std::string& name) const {
     return port_names_.size();
 }
 
-std::string HostBindings::Check(const std::vector<std::string>& names, const char* side) {
+std::string HostBindings::Check(const std::vector<std::string>& names, const char* side) const {
     if (names.size() <= 1) return {};
     std::fill(named_.begin(), named_.end(), false);
     for (const std::string& name : names) {
@@ -47,12 +47,9 @@ std::string HostBindings::Check(const std::vector<std::string>& names, const cha
     return {};
 }
 
-void HostBindings::Hold(const std::vector<std::string>& names) {
-    if (names.size() <= 1) return HoldFirst();
-    for (const std::string& name : names) {
-        const size_t port = PortOf(name);
-        if (port < held_.size()) held_[port] = true;
-    }
+void HostBindings::Hold(const std::string& name) {
+    const size_t port = PortOf(name);
+    if (port < held_.size()) held_[port] = true;
 }
 
 void HostBindings::HoldFirst() {

@@ -31,9 +31,9 @@ public:
     // The rejection text for the names a call binds on one side ("input" or
     // "output"), or an empty text. A lone name is never used (the request
     // binds by position), nor is a name no port has (the runtime refuses it).
-    std::string Check(const std::vector<std::string>& names, const char* side);
-    // Marks the ports those names bind: the first port for a lone name.
-    void Hold(const std::vector<std::string>& names);
+    std::string Check(const std::vector<std::string>& names, const char* side) const;
+    // Marks the port a name binds, or the first port (bound by position).
+    void Hold(const std::string& name);
     void HoldFirst();
 
 private:
@@ -41,7 +41,7 @@ private:
 
     std::vector<std::vector<std::string>> port_names_;  // every tensor name of each port
     std::vector<bool> held_;
-    std::vector<bool> named_;  // scratch of Check, sized with the ports
+    mutable std::vector<bool> named_;  // scratch of Check, sized with the ports
 };
 
 #endif

@@ -1,5 +1,6 @@
 #include "module/diagnostics.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "module/tessarine.h"
@@ -14,16 +15,18 @@ void ConsoleLine(const char* format, const std::string& argument) {
     std::fflush(stdout);
 }
 
-#ifdef TESSARINE_TRACE_OBSERVER
 namespace {
-TraceObserver trace_observer = nullptr;
+// A debug output that is off unless a test switches it on; the module itself
+// never writes it.
+std::atomic<TraceObserver> trace_observer{nullptr};
+}  // namespace
+
+void SetTraceObserver(TraceObserver observer) { trace_observer.store(observer, std::memory_order_relaxed); }
+
+bool TraceObserved() { return trace_observer.load(std::memory_order_relaxed) != nullptr; }
+
+void EmitTrace(const std::string& text) {
+    if (const TraceObserver observer = trace_observer.load(std::memory_order_relaxed)) observer(text);
 }
 
-void SetTraceObserver(TraceObserver observer) { trace_observer = observer; }
-
-void Tessarine::Trace(std::string text) {
-    if (trace_observer) trace_observer(text);
-}
-#else
-void Tessarine::Trace(std::string) {}
-#endif
+void Tessarine::Trace(std::string text) { EmitTrace(text); }

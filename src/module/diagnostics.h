@@ -2,10 +2,9 @@
 //
 // Console lines are what a user of the host sees: one printf each, no newline,
 // every format starting with "[OpenVINOInstance]". Trace texts describe what
-// the object does; they end in Tessarine::Trace, which emits nothing. So that
-// the hot path pays nothing for them, a text is only built when the module is
-// compiled with TESSARINE_TRACE_OBSERVER (the tests' build), where the sink
-// hands it to an observer.
+// the object does; they all end in one sink, which emits nothing. So that the
+// hot path pays nothing for them, a text is only built while a trace observer
+// is installed, which no host can do (the tests do, to watch the object).
 #ifndef TESSARINE_DIAGNOSTICS_H
 #define TESSARINE_DIAGNOSTICS_H
 
@@ -14,14 +13,11 @@
 #include <string>
 #include <type_traits>
 
-#ifdef TESSARINE_TRACE_OBSERVER
-inline constexpr bool kTraceTexts = true;
 using TraceObserver = void (*)(const std::string& text);
-// Tests only: where Trace hands its texts; null drops them.
+// Where trace texts go; null, as in every host, drops them unbuilt.
 void SetTraceObserver(TraceObserver observer);
-#else
-inline constexpr bool kTraceTexts = false;
-#endif
+bool TraceObserved();
+void EmitTrace(const std::string& text);
 
 namespace diagnostics_detail {
 inline void Append(std::string& out, const std::string& part) { out += part; }
@@ -38,6 +34,11 @@ std::string JoinTraceText(const Parts&... parts) {
     std::string text;
     (diagnostics_detail::Append(text, parts), ...);
     return text;
+}
+
+template <class... Parts>
+void TraceParts(const Parts&... parts) {
+    if (TraceObserved()) EmitTrace(JoinTraceText(parts...));
 }
 
 // One console line: a format with at most one %s.

@@ -1,20 +1,18 @@
+#include "module/diagnostics.h"
 #include "module/tessarine.h"
 
 Tessarine::~Tessarine() {
     TraceParts("Tessarine::~Tessarine()");
-    ReleaseModelState();
+    // This class's own release, not whatever the table holds at this point.
+    Tessarine::ReleaseModel();
     // The fields then go in reverse declaration order, core last, after every
     // runtime object made from it.
 }
 
-void Tessarine::ReleaseModel() { ReleaseModelState(); }
-
-void Tessarine::ReleaseModelState() {
+void Tessarine::ReleaseModel() {
     TraceParts("Tessarine::ReleaseModel()");
     infer_request.reset();
-    host_inputs.Clear();
-    host_outputs.Clear();
-    passed_through_outputs.clear();
+    request_ports.Clear();
     compiled_model.reset();
     built_model.reset();
     model.reset();

@@ -1,3 +1,4 @@
+#include "module/diagnostics.h"
 #include "module/tessarine.h"
 
 namespace {

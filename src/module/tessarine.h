@@ -1,8 +1,12 @@
-// The module's implementation of IImageAIInference.
+// The module's implementation of IImageAIInference: the interface, the
+// operations the module names, and the object's fields.
 //
 // One object owns one OpenVINO core, at most one model with its compiled form,
 // and one inference request that every DoInference form runs on. The state is
-// what the fields hold; no flag records "loaded".
+// what the fields hold; no flag records "loaded". The stages (src/loading,
+// src/inference) are free functions that take the object and act on its
+// fields, so a stage changes without this header; hosts only ever see
+// IImageAIInference.
 #ifndef TESSARINE_H
 #define TESSARINE_H
 
@@ -12,13 +16,9 @@
 #include <vector>
 
 #include <openvino/openvino.hpp>
-#include <openvino/runtime/exception.hpp>
 
 #include "image_ai_inference.h"
-#include "inference/host_bindings.h"
-#include "module/diagnostics.h"
-
-struct TessarineTestAccess;
+#include "inference/request_ports.h"
 
 class Tessarine : public IImageAIInference {
 public:
@@ -41,55 +41,20 @@ public:
                             int64_t* dim4) override;
     std::string GetLastErrorMessage() override;
 
+    // The two code families of the interface (src/module/element_types.cpp).
     static ov::element::Type DataTypeToElementType(int32_t code);
     static ov::element::Type PrecisionToElementType(int32_t code);
 
-    // Device selection and compile configuration.
-    static std::string DeviceNameFor(int32_t device_index);
-    void ApplyDeviceProperties(std::shared_ptr<ov::Core> core, int32_t device_index, const std::string& device_name,
-                               ov::element::Type element_type);
-    void DumpSupportedProperties(std::shared_ptr<ov::CompiledModel> compiled_model);
-
-    // The trace sink. It emits nothing; texts are only built in builds made
-    // with a trace observer (see diagnostics.h).
-    void Trace(std::string text);
-
-private:
-    friend struct TessarineTestAccess;
-
-    // How a load reshapes the model it has just read.
-    struct ReshapeStep;
-
-    // innerLoadModel(0): reshape the single input to [d0, d1, d2, d3].
+    // innerLoadModel(0): with reshape set, the single input becomes [d0, d1, d2, d3].
     bool innerLoadModel(const void* model_data, uint64_t model_size, int32_t device_index, bool reshape, int64_t d0,
                         int64_t d1, int64_t d2, int64_t d3, ov::element::Type element_type);
-    // innerLoadModel(1): reshape each named input to its own dims.
+    // innerLoadModel(1): with reshape set, each named input gets its own dims.
     bool innerLoadModel(const void* model_data, uint64_t model_size, int32_t device_index, bool reshape,
                         const std::vector<std::string>& reshape_names,
                         const std::vector<std::vector<int64_t>>& reshape_dims, ov::element::Type element_type);
-    bool RunLoadPipeline(const void* model_data, uint64_t model_size, int32_t device_index, bool reshape,
-                         const ReshapeStep& reshape_step, ov::element::Type element_type);
-    bool RunLoadSteps(const void* model_data, uint64_t model_size, int32_t device_index, bool reshape,
-                      const ReshapeStep& reshape_step, ov::element::Type element_type);
-    void RecordPorts(bool inputs);
-    ov::CompiledModel CompileForDevice(const std::string& device_name);
-    bool ReportEmpty(const char* trace_text, const char* console_text);
 
-    void ReleaseModelState();
-
-    // The inference forms' shared parts (src/inference/).
-    template <class Work>
-    bool GuardInference(Work&& work);
-    bool ReportInferenceError(const char* format, const char* what);
-    bool RejectRequest(const std::string& message);
-    bool RebuildNeeded(int32_t width, int32_t height) const;
-    bool RejectFailedRebuild();
-    void OwnOutputsAgain();
-
-    template <class... Parts>
-    void TraceParts(const Parts&... parts) {
-        if constexpr (kTraceTexts) Trace(JoinTraceText(parts...));
-    }
+    // The trace sink (src/module/diagnostics.h).
+    void Trace(std::string text);
 
     std::shared_ptr<ov::Core> core;
     std::shared_ptr<ov::Model> model;
@@ -109,15 +74,9 @@ private:
     std::vector<std::vector<int64_t>> input_node_dims;
     std::vector<std::vector<int64_t>> output_node_dims;
     uint32_t precision_code = 3;
-    // Not part of the state above, and both describe infer_request, whatever
-    // became of compiled_model since: whether its outputs were last bound to
-    // host buffers, which it keeps until it is given others; and which of
-    // its outputs its compiled model feeds straight from an input, which are
-    // never bound to host buffers (see inference_common.h).
-    bool outputs_in_host_memory = false;
-    std::vector<size_t> passed_through_outputs;
-    // Which of the request's ports hold a host buffer (see host_bindings.h).
-    HostBindings host_inputs, host_outputs;
+    // What the module knows of infer_request's ports beyond the request itself
+    // (see request_ports.h); it goes with the request, not with compiled_model.
+    RequestPorts request_ports;
 };
 
 #endif

@@ -1,4 +1,4 @@
-# TESSARINE_SANITIZE builds the module, its traced copy, GoogleTest and every
+# TESSARINE_SANITIZE builds the module, GoogleTest and every
 # test with AddressSanitizer and UndefinedBehaviorSanitizer. TESSARINE_FUZZ
 # (Clang only) adds libFuzzer's coverage to the module's code and builds the
 # fuzz targets; it implies TESSARINE_SANITIZE.
@@ -26,7 +26,7 @@ set(TESSARINE_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover
 add_compile_options(${TESSARINE_SANITIZER_FLAGS})
 add_link_options(-fsanitize=address,undefined)
 
-target_compile_options(tessarine_openvino PRIVATE ${TESSARINE_SANITIZER_FLAGS})
+target_compile_options(tessarine_module PRIVATE ${TESSARINE_SANITIZER_FLAGS})
 target_link_options(tessarine_openvino PRIVATE -fsanitize=address,undefined)
 # The sanitizer runtimes live in the executable that loads the module, as they
 # must when a sanitized library is dlopened; the module's own link therefore

@@ -1,30 +1,14 @@
-// What the three DoInference forms share: the four exception handlers, the
-// rejection of a request, and the rebuild decision.
-#ifndef TESSARINE_INFERENCE_COMMON_H
-#define TESSARINE_INFERENCE_COMMON_H
+// Binding the host's buffers to the inference request.
+#ifndef TESSARINE_BINDINGS_H
+#define TESSARINE_BINDINGS_H
 
-#include "module/tessarine.h"
+#include <string>
+#include <utility>
+#include <vector>
 
-// Runs work() (which returns false once it has reported a rejection itself)
-// and turns whatever it throws into a false result, a text in last_error and
-// one console line. ov::Busy comes first: it is also an ov::Exception.
-template <class Work>
-bool Tessarine::GuardInference(Work&& work) {
-    try {
-        return work();
-    } catch (const ov::Busy& e) {
-        return ReportInferenceError("[OpenVINOInstance]DoInference ov::Busy error: %s", e.what());
-    } catch (const ov::Exception& e) {
-        return ReportInferenceError("[OpenVINOInstance]DoInference ov::Exception error: %s", e.what());
-    } catch (const std::exception& e) {
-        return ReportInferenceError("[OpenVINOInstance]DoInference std::exception error: %s", e.what());
-    } catch (...) {
-        last_error = "another exception error.";
-        TraceParts(last_error);
-        ConsoleLine("[OpenVINOInstance]DoInference another exception error.");
-        return false;
-    }
-}
+#include <openvino/runtime/infer_request.hpp>
+
+#include "inference/request_ports.h"
 
 // Bind a tensor over the host's memory unless the request already holds one
 // over the same memory with the same element type, shape and strides, and
@@ -67,13 +51,10 @@ private:
     std::vector<std::pair<ov::Output<const ov::Node>, ov::Tensor>> taken_;
 };
 
-// For the forms that bind one output without a name: takes `host` when the
-// request's only output is passed through (false: bind it as usual).
-bool TakeIfPassedThrough(ov::InferRequest& request, const std::vector<size_t>& passed_through_outputs,
-                         const ov::Tensor& host, PassedThroughBuffers& passed);
-
-// N of DoInference(1): the cells of the 8-, 16- and 32-pixel grids over a
-// width x height image, each grid rounded up.
-uint64_t GridCellCount(uint32_t width, uint32_t height);
+// The map and detect forms' one input and one output, bound by position (a
+// model with several fails there, as it must). Returns the tensor that will
+// hold the output after the run.
+ov::Tensor BindImageTensors(ov::InferRequest& request, RequestPorts& ports, const ov::Tensor& input,
+                            const ov::Tensor& output, PassedThroughBuffers& passed);
 
 #endif

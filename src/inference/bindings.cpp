@@ -1,4 +1,4 @@
-#include "inference/inference_common.h"
+#include "inference/bindings.h"
 
 #include <sstream>
 #include <stdexcept>
@@ -67,40 +67,18 @@ void PassedThroughBuffers::Deliver(ov::InferRequest& request) const {
     for (const auto& [port, host] : taken_) request.get_tensor(port).copy_to(host);
 }
 
-bool TakeIfPassedThrough(ov::InferRequest& request, const std::vector<size_t>& passed_through_outputs,
-                         const ov::Tensor& host, PassedThroughBuffers& passed) {
-    if (passed_through_outputs.empty()) return false;
-    // With several outputs the unnamed binding fails, as it must.
-    const std::vector<ov::Output<const ov::Node>> ports = request.get_compiled_model().outputs();
-    if (ports.size() != 1) return false;
-    passed.Take(ports.front(), host, ports.front().get_any_name());
-    return true;
-}
-
-bool Tessarine::ReportInferenceError(const char* format, const char* what) {
-    last_error = what;
-    TraceParts(last_error);
-    ConsoleLine(format, last_error);
-    return false;
-}
-
-bool Tessarine::RejectRequest(const std::string& message) {
-    last_error = message;
-    TraceParts(last_error);
-    ConsoleLine("[OpenVINOInstance]DoInference error: %s", last_error);
-    return false;
-}
-
-// Only the MULTI choices compile for one fixed size; every other device takes
-// the size it is given.
-bool Tessarine::RebuildNeeded(int32_t width, int32_t height) const {
-    return (current_gpu_index == -2 || current_gpu_index == -3) && (input_width != width || input_height != height);
-}
-
-// The failed load has printed its own line; the release it began with dropped
-// the request and set input_width and input_height to -1, so the next call
-// tries the rebuild again.
-bool Tessarine::RejectFailedRebuild() {
-    const std::string cause = last_error.empty() ? std::string(".") : ": " + last_error;
-    return RejectRequest("the model could not be rebuilt for the new input size" + cause);
+ov::Tensor BindImageTensors(ov::InferRequest& request, RequestPorts& ports, const ov::Tensor& input,
+                            const ov::Tensor& output, PassedThroughBuffers& passed) {
+    ports.inputs.HoldFirst();
+    BindInputTensor(request, input);
+    ports.outputs_in_host_memory = true;
+    if (!ports.passed_through.empty()) {
+        const std::vector<ov::Output<const ov::Node>> outputs = request.get_compiled_model().outputs();
+        if (outputs.size() == 1) {
+            passed.Take(outputs.front(), output, outputs.front().get_any_name());
+            return output;
+        }
+    }
+    ports.outputs.HoldFirst();
+    return BindOutputTensor(request, output);
 }

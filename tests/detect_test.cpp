@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "inference/inference_common.h"
+
 #include "test_support.h"
 
 namespace {
@@ -18,7 +18,7 @@ struct GridCase {
 class GridCells : public ::testing::TestWithParam<GridCase> {};
 
 TEST_P(GridCells, CountEachGridRoundedUp) {
-    EXPECT_EQ(GridCellCount(GetParam().width, GetParam().height), GetParam().cells);
+    EXPECT_EQ(image_ai::DetectionCells(GetParam().width, GetParam().height), GetParam().cells);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -36,7 +36,7 @@ TEST(GridCellCount, EqualsCeilingDivisionUpToTwoToTheTwentyFour) {
         for (uint64_t height : {1u, 7u, 641u}) {
             uint64_t expected = 0;
             for (uint64_t s : {8, 16, 32}) expected += ceil_div(width, s) * ceil_div(height, s);
-            ASSERT_EQ(GridCellCount(static_cast<uint32_t>(width), static_cast<uint32_t>(height)), expected)
+            ASSERT_EQ(image_ai::DetectionCells(static_cast<uint32_t>(width), static_cast<uint32_t>(height)), expected)
                 << width << "x" << height;
         }
     }

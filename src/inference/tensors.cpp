@@ -1,0 +1,124 @@
+// The tensors form (slot 3): any model on named, typed tensors in the host's
+// memory. Outputs are bound to host buffers when every output record has a
+// complete shape; otherwise the runtime allocates them and the records are
+// pointed at the request's own results afterwards.
+#include <algorithm>
+
+#include "inference/bindings.h"
+#include "inference/rebuild.h"
+#include "inference/tensor_records.h"
+
+namespace {
+
+// The runtime looks a name up among inputs and outputs alike: an input record
+// named after an output would bind the host's input buffer as that output,
+// and the run would write into it; a runtime-allocated output record named
+// after an input would be pointed at the input's buffer. So each name must be
+// one of its own side's (the request's compiled model throws otherwise),
+// unless its record is the only one of its side, whose name is not used.
+void RequireOwnSide(ov::InferRequest& request, const BoundTensors& bound) {
+    if (bound.input_names.size() <= 1 && bound.output_names.size() <= 1) return;
+    const ov::CompiledModel compiled = request.get_compiled_model();
+    if (bound.input_names.size() > 1)
+        for (const std::string& name : bound.input_names) compiled.input(name);
+    if (bound.output_names.size() > 1)
+        for (const std::string& name : bound.output_names) compiled.output(name);
+}
+
+void BindInputs(ov::InferRequest& request, HostBindings& held, const BoundTensors& bound) {
+    if (bound.input_names.size() == 1) {
+        held.HoldFirst();
+        BindInputTensor(request, bound.inputs.front());
+        return;
+    }
+    for (size_t i = 0; i < bound.input_names.size(); ++i) {
+        held.Hold(bound.input_names[i]);
+        BindNamedTensor(request, bound.input_names[i], bound.inputs[i]);
+    }
+}
+
+size_t OutputIndexOf(const std::vector<ov::Output<const ov::Node>>& ports, const std::string& name) {
+    for (size_t i = 0; i < ports.size(); ++i)
+        if (ports[i].get_names().count(name)) return i;
+    return ports.size();
+}
+
+// Outputs the compiled model feeds straight from an input are taken aside
+// instead (see bindings.h); the lookup costs nothing on a model without them.
+void BindHostOutputs(ov::InferRequest& request, RequestPorts& ports, const BoundTensors& bound,
+                     PassedThroughBuffers& passed) {
+    const std::vector<std::string>& names = bound.output_names;
+    std::vector<ov::Output<const ov::Node>> model_outputs;
+    if (!ports.passed_through.empty()) model_outputs = request.get_compiled_model().outputs();
+    auto passed_through = [&](size_t index) {
+        return std::count(ports.passed_through.begin(), ports.passed_through.end(), index) > 0;
+    };
+    ports.outputs_in_host_memory = true;
+    if (names.size() == 1) {
+        // By position: with several model outputs the binding fails, as it must.
+        if (model_outputs.size() == 1 && passed_through(0))
+            return passed.Take(model_outputs.front(), bound.outputs.front(), model_outputs.front().get_any_name());
+        ports.outputs.HoldFirst();
+        BindOutputTensor(request, bound.outputs.front());
+        return;
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        const size_t index = OutputIndexOf(model_outputs, names[i]);
+        if (index < model_outputs.size() && passed_through(index)) {
+            passed.Take(model_outputs[index], bound.outputs[i], names[i]);
+            continue;
+        }
+        ports.outputs.Hold(names[i]);
+        BindNamedTensor(request, names[i], bound.outputs[i]);
+    }
+}
+
+// A request keeps the output tensors it was last given: run with outputs left
+// to the runtime, it would write into the host buffers of an earlier call
+// (freed by now, perhaps), hand them back as the object's own memory, and fail
+// once a result outgrew them. A new request from the same compiled model
+// allocates its own; only the inputs this call binds carry over. The request's
+// own compiled model is used: a reload whose compile failed leaves the old
+// request without the object's compiled_model.
+void OwnOutputsAgain(ov::InferRequest& request, RequestPorts& ports) {
+    if (!ports.outputs_in_host_memory) return;
+    request = request.get_compiled_model().create_infer_request();
+    ports.ForgetHeld();
+}
+
+void RunBound(ov::InferRequest& request, RequestPorts& ports, const BoundTensors& bound,
+              std::vector<TensorData>& outputs) {
+    RequireOwnSide(request, bound);
+    if (bound.dynamic_outputs) OwnOutputsAgain(request, ports);
+    BindInputs(request, ports.inputs, bound);
+    PassedThroughBuffers passed;
+    if (!bound.dynamic_outputs) BindHostOutputs(request, ports, bound, passed);
+    request.start_async();
+    request.wait();
+    passed.Deliver(request);
+    if (bound.dynamic_outputs) FillRuntimeOutputs(request, bound.output_names, outputs);
+}
+
+}  // namespace
+
+bool Tessarine::DoInference(const std::vector<TensorData>& inputs, std::vector<TensorData>& outputs) {
+    return RunGuarded(*this, "Tessarine::DoInference(2)", "Tessarine::DoInference(2) done, duration: ", [&] {
+        BoundTensors bound;
+        if (const std::string rejection = CollectRecords(*this, inputs, outputs, bound); !rejection.empty())
+            return RejectCall(*this, rejection);
+        int32_t width = 0;
+        int32_t height = 0;
+        FindInputSize(inputs, width, height);
+        const bool rebuilt_if_needed = RebuildIfNeeded(*this, width, height, [&](ov::element::Type element_type) {
+            std::vector<std::vector<int64_t>> reshape_dims;
+            reshape_dims.reserve(inputs.size());
+            for (const TensorData& record : inputs) reshape_dims.push_back(record.dims);
+            return innerLoadModel(model_data, model_size, current_gpu_index, true, bound.input_names, reshape_dims,
+                                  element_type);
+        });
+        if (!rebuilt_if_needed) return false;
+        if (!infer_request) return RejectCall(*this, "no model is loaded.");
+        RunBound(*infer_request, request_ports, bound, outputs);
+        return true;
+    });
+}
