@@ -57,7 +57,7 @@ class Failures(unittest.TestCase):
 
     def test_a_library_that_cannot_be_loaded(self):
         run = failing("map", "--module", h.ARGS.work / "libabsent.so", self.picture)
-        self.assertIn("cannot load the module library", run.stderr)
+        self.assertIn("cannot load the inference module", run.stderr)
         self.assertIn("libabsent.so", run.stderr)
 
     def test_a_library_that_is_no_module(self):

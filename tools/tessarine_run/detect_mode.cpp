@@ -15,14 +15,6 @@
 
 namespace {
 
-// The cells of the 8-, 16- and 32-pixel grids, each rounded up.
-uint64_t HeadCells(int width, int height) {
-    uint64_t cells = 0;
-    for (int stride : {8, 16, 32})
-        cells += static_cast<uint64_t>((width + stride - 1) / stride) * ((height + stride - 1) / stride);
-    return cells;
-}
-
 Size TargetSize(const std::vector<int64_t>& dims, int size) {
     if (dims.size() != 4) throw std::runtime_error("detect mode needs a model whose first input is [1, 3, H, W]");
     if (dims[2] > 0 && dims[3] > 0) return Size{static_cast<int>(dims[3]), static_cast<int>(dims[2])};
@@ -75,7 +67,8 @@ void RunDetect(const DetectOptions& options) {
                 letterbox.content_height, letterbox.pad_left, letterbox.pad_top);
 
     Head head;
-    head.values.resize(84 * HeadCells(target.width, target.height));
+    head.values.resize(image_ai::kDetectionRows *
+                       image_ai::DetectionCells(static_cast<uint32_t>(target.width), static_cast<uint32_t>(target.height)));
     PrintLatency(TimeRuns(options.common.repeat, [&] {
         host.Check(host.Inference().DoInference(target.width, target.height, input.data(), head.values.data(),
                                                 &head.count, &head.cells, &head.rows),

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "map_pictures.h"
+#include "image_ai_host.h"
 #include "modes.h"
 #include "module_host.h"
 #include "output_files.h"
@@ -79,12 +80,9 @@ void RunMap(const MapOptions& options) {
                 picture.height, input_size.width, input_size.height, layout.channels, layout.size.width,
                 layout.size.height);
 
-    // The 64-byte output descriptor carries the channel count at byte 40.
-    unsigned char desc[64] = {};
-    const uint64_t channels = static_cast<uint64_t>(layout.channels);
-    std::memcpy(desc + 40, &channels, sizeof channels);
+    const image_ai::OutputDescriptor desc = image_ai::DescriptorFor(static_cast<uint64_t>(layout.channels));
     PrintLatency(TimeRuns(options.common.repeat, [&] {
-        host.Check(host.Inference().DoInference(input_size.width, input_size.height, input.data(), desc,
+        host.Check(host.Inference().DoInference(input_size.width, input_size.height, input.data(), desc.data(),
                                                 layout.size.width, layout.size.height, output.data()),
                    "DoInference (map)");
     }));

@@ -1,7 +1,5 @@
 #include "module_host.h"
 
-#include <dlfcn.h>
-
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -37,23 +35,8 @@ std::string ShapeText(const std::vector<int64_t>& dims, uint32_t rank) {
     return text + "]";
 }
 
-ModuleHost::ModuleHost(const std::string& library_path) {
-    // The library is never closed: the runtime it pulls in keeps worker
-    // threads that must not outlive their code.
-    void* library = dlopen(library_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) throw std::runtime_error("cannot load the module library: " + std::string(dlerror()));
-    init_ = reinterpret_cast<InitFn>(dlsym(library, "InitModule"));
-    release_ = reinterpret_cast<ReleaseFn>(dlsym(library, "ReleaseModule"));
-    if (!init_ || !release_)
-        throw std::runtime_error(library_path +
-                                 " is not an inference module: it does not export InitModule and ReleaseModule");
-    object_ = init_();
-    if (!object_) throw std::runtime_error("InitModule returned no object");
-}
-
-ModuleHost::~ModuleHost() {
-    if (object_) release_(object_);
-}
+ModuleHost::ModuleHost(const std::string& library_path)
+    : library_(library_path), object_(library_.NewObject()) {}
 
 void ModuleHost::Load(const std::string& model_path, int32_t device_index, uint32_t precision_code) {
     model_ = ReadWhole(model_path);

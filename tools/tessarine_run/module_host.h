@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "image_ai_inference.h"
+#include "image_ai_host.h"
 
 struct ModelShapes {
     std::vector<std::vector<int64_t>> inputs;  // -1 for a dynamic axis
@@ -19,7 +19,6 @@ struct ModelShapes {
 class ModuleHost {
 public:
     explicit ModuleHost(const std::string& library_path);
-    ~ModuleHost();
     ModuleHost(const ModuleHost&) = delete;
     ModuleHost& operator=(const ModuleHost&) = delete;
 
@@ -34,15 +33,11 @@ public:
     void Check(bool succeeded, const std::string& call);
 
 private:
-    using InitFn = IImageAIInference* (*)();
-    using ReleaseFn = void (*)(IImageAIInference*);
-
     void ReadShapes();
 
-    InitFn init_ = nullptr;
-    ReleaseFn release_ = nullptr;
+    image_ai::ModuleLibrary library_;
     std::vector<char> model_;  // must outlive the object's use of it
-    IImageAIInference* object_ = nullptr;
+    image_ai::ObjectPtr object_;
     ModelShapes shapes_;
     bool console_may_print_ = false;
 };
