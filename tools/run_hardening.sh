@@ -26,7 +26,8 @@ openvino_cmake=$("$root/.venv/bin/python" -c 'import openvino, os; print(os.path
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DTESSARINE_FUZZ=ON -DTESSARINE_BUILD_TOOLS=OFF \
-    -DOpenVINO_DIR="$openvino_cmake" -DPython3_EXECUTABLE="$root/.venv/bin/python" >/dev/null
+    -DOpenVINO_DIR="$openvino_cmake" -DPython3_EXECUTABLE="$root/.venv/bin/python" \
+    -DTESSARINE_ASSET_WHEELS="$root/.venv/wheels" >/dev/null
 cmake --build "$build" -j"$jobs"
 
 if [ -z "${TESSARINE_FUZZ_ONLY:-}" ]; then

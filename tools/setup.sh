@@ -51,5 +51,6 @@ fi
 
 openvino_cmake=$("$root/.venv/bin/python" -c 'import openvino, os; print(os.path.join(os.path.dirname(openvino.__file__), "cmake"))')
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-    -DOpenVINO_DIR="$openvino_cmake" -DPython3_EXECUTABLE="$root/.venv/bin/python" >/dev/null
+    -DOpenVINO_DIR="$openvino_cmake" -DPython3_EXECUTABLE="$root/.venv/bin/python" \
+    -DTESSARINE_ASSET_WHEELS="$root/.venv/wheels" >/dev/null
 cmake --build "$build" -j"$(nproc)"
