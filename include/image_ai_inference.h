@@ -8,7 +8,7 @@
 // - The host binds the operations by their position in the virtual table, so
 //   the declaration below is laid out to give the same slot order under the
 //   Itanium C++ ABI (GCC, Clang on Linux and MinGW) and the Microsoft one
-//   (MSVC, clang-cl); see IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST. DoInference has
+//   (MSVC, clang-cl); see IMAGE_AI_TENSORS_FORM_FIRST. DoInference has
 //   three forms: map (slot 5), detect (slot 4) and tensors (slot 3).
 // - std::string and std::vector cross this interface: host and module must be
 //   built against the same standard library, with the same string ABI
@@ -124,9 +124,9 @@ inline uint64_t DetectionCells(uint32_t width, uint32_t height) {
 // as MSVC does. Compilers define _MSC_VER when, and only when, they target
 // that ABI (Clang unless told -fno-ms-extensions); MinGW's do not.
 #if defined(_MSC_VER)
-#define IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST 0
+#define IMAGE_AI_TENSORS_FORM_FIRST 0
 #else
-#define IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST 1
+#define IMAGE_AI_TENSORS_FORM_FIRST 1
 #endif
 
 class IImageAIInference {
@@ -142,7 +142,7 @@ public:
     // Slot 2. Drops the model; the recorded shapes stay readable.
     virtual void ReleaseModel() = 0;
 
-#if IMAGE_AI_NAMED_TENSOR_SLOTS_FIRST
+#if IMAGE_AI_TENSORS_FORM_FIRST
     // Slot 3, the tensors form: any model on named, typed tensors.
     virtual bool DoInference(const std::vector<TensorData>& inputs, std::vector<TensorData>& outputs) = 0;
     // Slot 4, the detect form: f32 [1, 3, height, width] in, f32

@@ -2,7 +2,7 @@
 //
 // A request keeps every tensor it was given until it is replaced (by a load,
 // a rebuild, a release, or a fresh request for runtime-allocated outputs). A
-// named call that left such a port out, or named one port twice and so left
+// tensors call that left such a port out, or named one port twice and so left
 // another out, would run on an earlier call's buffer, which the host may have
 // freed since: the run would read it, or write a result into it. So on a side
 // with several records, each port may be named once, and a port that holds a

@@ -1,4 +1,4 @@
-// detect: DoInference(1). A letterboxed picture in, an 84-row detection head out,
+// detect mode: the detect form. A letterboxed picture in, an 84-row detection head out,
 // decoded into boxes on the original picture.
 #include <algorithm>
 #include <cmath>

@@ -57,7 +57,7 @@ void AddPicture(CLI::App& mode, PictureOptions& options, const std::string& defa
 }
 
 void AddMap(CLI::App& app, MapOptions& options) {
-    CLI::App* mode = app.add_subcommand("map", "DoInference(0): a picture in, a planar f32 map out, written as PNGs");
+    CLI::App* mode = app.add_subcommand("map", "the map form: a picture in, a planar f32 map out, written as PNGs");
     AddCommon(*mode, options.common, TESSARINE_DEFAULTS_DIR "/text_detection.onnx");
     // The defaults are the default model's, as RapidOCR runs it: BGR samples
     // scaled to [-1, 1], small pictures scaled up to a shorter side of 736.
@@ -79,7 +79,7 @@ void AddMap(CLI::App& app, MapOptions& options) {
 
 void AddDetect(CLI::App& app, DetectOptions& options) {
     CLI::App* mode = app.add_subcommand("detect",
-                                        "DoInference(1): a letterboxed picture in, an 84-row detection head out, "
+                                        "the detect form: a letterboxed picture in, an 84-row detection head out, "
                                         "decoded into boxes");
     // The default detector is YOLOX-Nano, converted to take what the defaults
     // feed: RGB samples scaled to [0, 1].
@@ -95,7 +95,7 @@ void AddDetect(CLI::App& app, DetectOptions& options) {
 }
 
 void AddTensors(CLI::App& app, TensorOptions& options) {
-    CLI::App* mode = app.add_subcommand("tensors", "DoInference(2): named .npy tensors in, one .npy per output");
+    CLI::App* mode = app.add_subcommand("tensors", "the tensors form: named .npy tensors in, one .npy per output");
     AddCommon(*mode, options.common, "");
     mode->get_option("--model")->required();
     mode->add_option("--input", options.inputs, "NAME=FILE.npy (NAME may be left out for a single input)")->required();

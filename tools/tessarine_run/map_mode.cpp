@@ -1,4 +1,4 @@
-// map: DoInference(0). One picture in, one planar f32 map out.
+// map mode: the map form. One picture in, one planar f32 map out.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

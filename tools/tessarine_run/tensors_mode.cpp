@@ -1,4 +1,4 @@
-// tensors: DoInference(2). Named inputs from .npy files, every output to a
+// tensors mode: the tensors form. Named inputs from .npy files, every output to a
 // .npy file; outputs of open shape are allocated by the runtime.
 #include <cstdio>
 #include <stdexcept>
