@@ -39,8 +39,14 @@ public:
     // Throws std::runtime_error saying why the library cannot serve as a module.
     explicit ModuleLibrary(const std::string& path) {
 #if defined(_WIN32)
-        HMODULE library = LoadLibraryExA(path.c_str(), nullptr,
-                                         LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+        // The runtime's DLLs are looked for beside the module first; that
+        // search needs the module's full path.
+        char full_path[MAX_PATH];
+        const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full_path, nullptr);
+        HMODULE library = length > 0 && length < MAX_PATH
+                              ? LoadLibraryExA(full_path, nullptr,
+                                               LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)
+                              : nullptr;
         if (!library)
             throw std::runtime_error("cannot load the inference module " + path + ": error " +
                                      std::to_string(GetLastError()));
