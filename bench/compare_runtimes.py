@@ -68,7 +68,7 @@ def compare(core, path, name, side, plan):
         raise SystemExit(f"{name}: OpenVINO and ONNX Runtime computed different outputs")
     ratio = statistics.median(a / b for a, b in zip(ov_us, ort_us))
     return (f"| {name} {side}x{side} | {statistics.median(ov_us):,.1f} | {statistics.median(ort_us):,.1f} "
-            f"| {ratio:.2f} | {difference:.0e} | {threads} |")
+            f"| {ratio:.2f} | {difference:.1g} | {threads} |")
 
 
 def main():
