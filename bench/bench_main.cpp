@@ -1,85 +1,183 @@
-// The benchmark program: the module against the raw OpenVINO runtime in one
-// process, with the same compiled models and thread settings. Writes what it
-// measured as JSON; write_report.py turns that into the table.
+// The benchmark: the module against the raw OpenVINO runtime in one process,
+// over the very compiled models the module runs and the same host buffers.
+// Writes the report's heading and first tables; compare_runtimes.py adds
+// OpenVINO against ONNX Runtime.
 //
-// Usage: tessarine_bench MODEL_DIR OUTPUT.json [--quick] [--only=SECTION]
-// MODEL_DIR holds the models make_bench_models.py writes; --quick takes a
-// quarter of the rounds, for trying the program out, not for numbers;
-// --only= with some of inference, load, rebuild and memory, separated by
-// commas, runs those parts only, for looking into them
-// (the report needs them all).
+// Usage: tessarine_bench BUILD_DIR REPORT.md MACHINE [--quick]
+// --quick takes a quarter of the rounds: for trying the program out, not for numbers.
+#include <malloc.h>
+
+#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <exception>
-#include <string>
+#include <fstream>
+#include <iterator>
+#include <optional>
 
-#include <openvino/core/version.hpp>
-
-#include "inference_bench.h"
-#include "load_bench.h"
-#include "machine_load.h"
-#include "memory_bench.h"
-#include "results.h"
+#include "harness.h"
+#include "host_calls.h"
+#include "loading/device_config.h"
 
 namespace {
 
-Plan Scaled(Plan plan, bool quick) {
-    if (quick) plan.rounds = plan.rounds / 4 > 2 ? plan.rounds / 4 : 2;
-    return plan;
-}
+constexpr double kTinyBudgetUs = 5.0, kDetectionBudget = 1.02, kLoadBudget = 1.05;
+const Plan kTinyPlan{200, 60, 100}, kDetectionPlan{3, 40, 1}, kLoadPlan{1, 40, 1};
 
-struct Options {
-    bool quick = false;
-    std::string only;  // sections, separated by commas; empty: all
-    bool Runs(const char* section) const { return only.empty() || only.find(section) != std::string::npos; }
+// Image input [1, 3, side, side]; output a map [1, 2, side, side] or a
+// detection head. The tiny ones are the test models, the others the bench's own.
+struct Model {
+    const char* folder;  // in the build tree
+    const char* name;
+    uint32_t side;
+    bool map;
+};
+const Model kTinyModels[] = {{"models", "dynamic_conv", 32, true}, {"models", "detect_head", 64, false}};
+const Model kDetectionModels[] = {{"bench_models", "dense_map", 640, true}, {"bench_models", "detector", 640, false}};
+
+struct Bench {
+    std::string build;
+    bool quick;
+    std::ofstream report;
+    int threads = 0;
+
+    Plan Scaled(Plan plan) const {
+        if (quick) plan.rounds = std::max(2, plan.rounds / 4);
+        return plan;
+    }
+    std::vector<char> Bytes(const Model& m) const {
+        std::ifstream file(build + "/" + m.folder + "/" + m.name + ".onnx", std::ios::binary);
+        if (!file) throw std::runtime_error(std::string("cannot read the model ") + m.name);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
 };
 
-void RunAll(const std::string& models, const Options& options, Results& results) {
-    const bool quick = options.quick;
-    const Plan tiny{200, 60, 100};
-    const Plan detection{3, 40, 1};
-    if (options.Runs("inference"))
-        for (const InferenceCase& c : {InferenceCase{"tiny_map", 32, 32, true, 2, Scaled(tiny, quick)},
-                                       InferenceCase{"tiny_head", 64, 64, false, 0, Scaled(tiny, quick)},
-                                       InferenceCase{"dense_map", 640, 640, true, 2, Scaled(detection, quick)},
-                                       InferenceCase{"detector", 640, 640, false, 0, Scaled(detection, quick)}})
-            RunInferenceCase(models, c, results);
-    if (options.Runs("load")) {
-        RunLoadCase(models, {"tiny_map", Scaled({1, 60, 1}, quick)}, results);
-        RunLoadCase(models, {"detector", Scaled({1, 40, 1}, quick)}, results);
+template <class... Args>
+std::string Format(const char* format, Args... args) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
+const char* Verdict(bool met) { return met ? "met" : "**missed**"; }
+
+void InferenceRows(const Model& m, bool tiny, Bench& bench) {
+    const std::vector<char> bytes = bench.Bytes(m);
+    image_ai::ObjectPtr object = Loaded(bytes);
+    HostBuffers b(m.map, m.side, *object);
+    const auto variants = Variants(*object, b);
+    bench.threads = CompiledOf(*object).get_property(ov::inference_num_threads);
+    std::fprintf(stderr, "inference: %s\n", m.name);
+    const Samples s = TimeInterleaved(variants, bench.Scaled(tiny ? kTinyPlan : kDetectionPlan));
+    for (size_t f = 0; f < 2; ++f) {
+        const double ratio = PerRoundMedian(s[f], s[2], std::divides<>()),
+                     excess = PerRoundMedian(s[f], s[2], std::minus<>());
+        const std::string target = tiny ? Format("≤ +%g µs: %s", kTinyBudgetUs, Verdict(excess <= kTinyBudgetUs))
+                                        : Format("≤ %g: %s", kDetectionBudget, Verdict(ratio <= kDetectionBudget));
+        bench.report << Format("| %s %ux%u | %s | %.1f | %.1f | %+.1f | %.3f | %.1g | %s |\n", m.name, m.side,
+                               m.side, variants[f].name, Median(s[f]), Median(s[2]), excess, ratio,
+                               LargestDifference(variants[f].call, b), target.c_str());
     }
-    if (options.Runs("rebuild")) {
-        RunRebuildCase(models, {"tiny_map", {32, 48}, true, 2, Scaled({1, 30, 1}, quick)}, results);
-        RunRebuildCase(models, {"dense_map", {640, 608}, true, 2, Scaled({1, 12, 1}, quick)}, results);
-    }
-    if (options.Runs("memory"))
-        for (const MemoryCase& c : {MemoryCase{"tiny_map", 32, 320, true, 2}, MemoryCase{"tiny_head", 64, 640, false, 0}}) {
-            RunHeapCase(models, c, results);
-            RunResidentCase(models, c, results);
+}
+
+// LoadModel against read_model, compile_model and create_infer_request of the
+// same bytes, on a core configured by the module's own device step.
+void LoadRow(const Model& m, Bench& bench) {
+    // Two copies at two addresses: a load from the buffer of the last load
+    // reuses its copy of the bytes, so alternating makes every load a full one.
+    const std::vector<char> copies[2] = {bench.Bytes(m), bench.Bytes(m)};
+    image_ai::ObjectPtr object(InitModule(), ReleaseModule);
+    int next = 0;
+    const Call module_load = [&] {
+        Check(object->LoadModel(copies[next].data(), copies[next].size(), -1, kPrecisionCode), *object);
+        next ^= 1;
+    };
+    auto core = std::make_shared<ov::Core>();
+    ApplyDeviceProperties(core, -1, "CPU", Tessarine::PrecisionToElementType(kPrecisionCode));
+    std::optional<ov::CompiledModel> compiled;
+    std::optional<ov::InferRequest> request;
+    const Call raw_load = [&] {
+        request.reset();  // the previous model goes first, as in LoadModel
+        compiled.reset();
+        const std::string bytes(copies[0].begin(), copies[0].end());
+        compiled = core->compile_model(core->read_model(bytes, ov::Tensor()), "CPU");
+        request = compiled->create_infer_request();
+    };
+    std::fprintf(stderr, "load: %s\n", m.name);
+    const Samples s = TimeInterleaved({{"module", module_load}, {"raw", raw_load}}, bench.Scaled(kLoadPlan));
+    const double ratio = PerRoundMedian(s[0], s[1], std::divides<>());
+    bench.report << Format("| %s | %.1f | %.1f | %.3f | ≤ %g: %s |\n", m.name, Median(s[0]) / 1000,
+                           Median(s[1]) / 1000, ratio, kLoadBudget, Verdict(ratio <= kLoadBudget));
+}
+
+// At two sizes ten times apart in side: what the module allocates beyond the
+// raw request must not grow with the tensors.
+void HeapRows(const Model& m, uint32_t large_side, Bench& bench) {
+    const std::vector<char> bytes = bench.Bytes(m);
+    image_ai::ObjectPtr object = Loaded(bytes);
+    PerCall own[2][2], raw[2];  // own: [size][form], the module's calls less the raw request's
+    size_t tensor_kib[2];
+    for (int size = 0; size < 2; ++size) {
+        HostBuffers b(m.map, size ? large_side : m.side, *object);
+        const std::vector<Variant> variants = Variants(*object, b);
+        raw[size] = CountPerCall(variants[2].call);
+        for (int f = 0; f < 2; ++f) {
+            const PerCall module = CountPerCall(variants[f].call);
+            own[size][f] = {module.allocations - raw[size].allocations, module.bytes - raw[size].bytes};
         }
+        tensor_kib[size] = b.TensorBytes() / 1024;
+    }
+    for (int f = 0; f < 2; ++f) {
+        // A copy of even the smaller tensors would add their whole size.
+        const bool met = std::lround(own[0][f].allocations) == std::lround(own[1][f].allocations) &&
+                         own[1][f].bytes - own[0][f].bytes < tensor_kib[0] * 1024.0;
+        bench.report << Format("| %s | %s | %u² → %u² (%zu → %zu KiB) | %.1f / %.0f | %.1f / %.0f | %.1f → %.1f "
+                               "| %s |\n",
+                               m.name, f ? "tensors" : (m.map ? "map" : "detect"), m.side, large_side, tensor_kib[0],
+                               tensor_kib[1], own[0][f].allocations, own[0][f].bytes, own[1][f].allocations,
+                               own[1][f].bytes, raw[0].allocations, raw[1].allocations, Verdict(met));
+    }
+}
+
+void Run(Bench& bench, const std::string& machine) {
+    const std::string openvino = ov::get_openvino_version().buildNumber;
+    const Plan tiny = bench.Scaled(kTinyPlan), detection = bench.Scaled(kDetectionPlan);
+    bench.report << "# Benchmark report\n\n"
+                 << (bench.quick ? "**A quick run: too few rounds for real numbers.**\n\n" : "")
+                 << Format("Machine: %s. OpenVINO %s. Rounds: %d of %d calls each on the tiny models, %d of %d on "
+                           "the 640x640 ones, %d of one load. The method is the README's (Performance).\n\n",
+                           machine.c_str(), openvino.substr(0, openvino.find('-')).c_str(), tiny.rounds,
+                           tiny.calls_per_round, detection.rounds, detection.calls_per_round,
+                           bench.Scaled(kLoadPlan).rounds)
+                 << "| model, input | form | module µs | raw µs | module − raw µs | module / raw "
+                    "| largest difference, module − raw | target |\n|---|---|---|---|---|---|---|---|\n";
+    for (const Model& m : kTinyModels) InferenceRows(m, true, bench);
+    for (const Model& m : kDetectionModels) InferenceRows(m, false, bench);
+    bench.report << Format("\nThe module's compiled models ran %d inference threads.\n\n", bench.threads)
+                 << "| LoadModel, model | module ms | raw ms | module / raw | target |\n|---|---|---|---|---|\n";
+    LoadRow(kTinyModels[0], bench);
+    LoadRow(kDetectionModels[1], bench);
+    bench.report << "\n| heap, model | form | sizes (tensors) | module − raw per call, small: allocations / bytes "
+                    "| large | raw allocations per call | independent of size |\n|---|---|---|---|---|---|---|---|\n";
+    HeapRows(kTinyModels[0], 320, bench);
+    HeapRows(kTinyModels[1], 640, bench);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s MODEL_DIR OUTPUT.json [--quick] [--only=SECTION]\n", argv[0]);
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s BUILD_DIR REPORT.md MACHINE [--quick]\n", argv[0]);
         return 2;
     }
-    SteadyAllocator();
-    Options options;
-    for (int i = 3; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--quick") == 0) options.quick = true;
-        if (std::strncmp(argv[i], "--only=", 7) == 0) options.only = argv[i] + 7;
-    }
+    // glibc's dynamic mmap threshold depends on which block sizes the process
+    // freed before, so whether a load's large blocks come as fresh, faulting
+    // pages would depend on the order of the variants: pinned at its maximum.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     try {
-        Results results;
-        results.Add("openvino_version", ov::get_openvino_version().buildNumber);
-        results.Add("quick", options.quick ? 1.0 : 0.0);
-        const CpuSnapshot start = TakeCpuSnapshot();
-        RunAll(argv[1], options, results);
-        results.Add("others_cpu_share", OthersShare(start, TakeCpuSnapshot()));
-        results.WriteJson(argv[2]);
+        Bench bench{argv[1], argc > 4 && std::strcmp(argv[4], "--quick") == 0, std::ofstream(argv[2])};
+        Run(bench, argv[3]);
+        if (!bench.report.flush()) throw std::runtime_error(std::string("cannot write ") + argv[2]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tessarine_bench: %s\n", e.what());
         return 1;

@@ -1,19 +1,8 @@
 #!/usr/bin/env python3
-"""OpenVINO against ONNX Runtime (CPU provider) on the benchmark's models.
-
-ONNX Runtime's wheel has no C++ headers, so the comparison runs here, through
-both runtimes' Python APIs, in one process, with the same buffers and the
-same number of threads as the module's compiled model. Each runtime's call is
-the leanest its Python API offers, with no copy on either side:
-OpenVINO: start_async and wait on a request whose tensors wrap the arrays;
-ONNX Runtime: run_with_iobinding with the arrays bound as input and output.
-The module's ratio to ONNX Runtime is then
-(module / raw OpenVINO, C++) x (OpenVINO / ONNX Runtime, Python).
-
-Usage: compare_runtimes.py MODEL_DIR CPP_RESULTS.json OUTPUT.json [--quick]
+"""OpenVINO against ONNX Runtime's CPU provider, both through Python (its wheel has no C++ headers) in one process,
+over the same arrays with no copy and with the threads OpenVINO takes under LoadModel's configuration; adds a table
+to the report. Usage: compare_runtimes.py BUILD_DIR REPORT.md [--quick]
 """
-import json
-import os
 import statistics
 import sys
 import time
@@ -22,143 +11,79 @@ import numpy as np
 import onnxruntime as ort
 import openvino as ov
 
-# Model, input side, output shape for that side; the same cases, warm-up and
-# rounds as the C++ program's.
-CASES = (
-    ("tiny_map", 32, (1, 2, 32, 32), (200, 60, 100)),
-    ("tiny_head", 64, (1, 84, 84), (200, 60, 100)),
-    ("dense_map", 640, (1, 2, 640, 640), (3, 40, 1)),
-    ("detector", 640, (1, 84, 8400), (3, 40, 1)),
-)
-
-# LoadModel's configuration for device -1 and precision code 3.
-CPU_CONFIG = {
-    "EXECUTION_MODE_HINT": "PERFORMANCE",
-    "INFERENCE_PRECISION_HINT": "f32",
-    "SCHEDULING_CORE_TYPE": "ANY_CORE",
-    "ENABLE_CPU_PINNING": True,
-}
-
-
-# Each runtime's worker threads spin for a while after a run before they
-# sleep; on two cores that spinning would slow whichever runtime runs next (by
-# half, seen here), so every sample starts after this pause.
+# Folder in the build tree, model, input side, (warm-up calls, rounds, calls per round), as in bench_main.cpp.
+CASES = (("models", "dynamic_conv", 32, (200, 60, 100)), ("models", "detect_head", 64, (200, 60, 100)),
+         ("bench_models", "dense_map", 640, (3, 40, 1)), ("bench_models", "detector", 640, (3, 40, 1)))
+# LoadModel's configuration of the CPU for precision code 3.
+CPU_CONFIG = {"EXECUTION_MODE_HINT": "PERFORMANCE", "INFERENCE_PRECISION_HINT": "f32",
+              "SCHEDULING_CORE_TYPE": "ANY_CORE", "ENABLE_CPU_PINNING": True}
+# Each runtime's worker threads spin for a while after a run before they sleep; on two cores that spinning slowed
+# whichever runtime ran next by half, so every sample starts after this pause.
 PAUSE_S = 0.05
-BUSY_SHARE = 0.05
-ATTEMPTS = 2
 
 
-def time_interleaved(variants, warmup, rounds, calls):
-    """Per-call samples in microseconds, one per round, variants taking turns."""
-    for call in variants.values():
+def time_interleaved(calls, warmup, rounds, per_round):
+    """Microseconds per call, one sample per round, the calls taking turns."""
+    for call in calls:
         for _ in range(warmup):
             call()
-    names = list(variants)
-    samples = {name: [] for name in names}
+    samples = [[] for _ in calls]
     for r in range(rounds):
-        for k in range(len(names)):
-            name = names[(k + r) % len(names)]
-            call = variants[name]
+        for k in range(len(calls)):
+            v = (k + r) % len(calls)
             time.sleep(PAUSE_S)
             start = time.perf_counter()
-            for _ in range(calls):
-                call()
-            samples[name].append((time.perf_counter() - start) / calls * 1e6)
+            for _ in range(per_round):
+                calls[v]()
+            samples[v].append((time.perf_counter() - start) / per_round * 1e6)
     return samples
 
 
-def cpu_snapshot():
-    """Busy and total ticks of all CPUs, and this process's own ticks."""
-    with open("/proc/stat") as f:
-        user, nice, system, idle, iowait, irq, softirq, steal = (float(v) for v in f.readline().split()[1:9])
-    busy = user + nice + system + irq + softirq + steal
-    own = sum(os.times()[:2]) * os.sysconf("SC_CLK_TCK")
-    return busy, busy + idle + iowait, own
-
-
-def others_share(start, end):
-    total = end[1] - start[1]
-    others = (end[0] - start[0]) - (end[2] - start[2])
-    return max(others, 0) / total if total > 0 else 0
-
-
-def openvino_call(core, path, image, output):
+def compare(core, path, name, side, plan):
+    image = np.random.default_rng(5).uniform(-1, 1, (1, 3, side, side)).astype(np.float32)
     compiled = core.compile_model(path, "CPU", CPU_CONFIG)
+    threads = int(compiled.get_property("INFERENCE_NUM_THREADS"))
+    options = ort.SessionOptions()
+    options.intra_op_num_threads, options.inter_op_num_threads = threads, 1
+    options.execution_mode = ort.ExecutionMode.ORT_SEQUENTIAL
+    session = ort.InferenceSession(path, options, providers=["CPUExecutionProvider"])
+    ort_out = np.zeros_like(session.run(None, {session.get_inputs()[0].name: image})[0])
+    ov_out = np.zeros_like(ort_out)
+    binding = session.io_binding()
+    binding.bind_input(session.get_inputs()[0].name, "cpu", 0, np.float32, image.shape, image.ctypes.data)
+    binding.bind_output(session.get_outputs()[0].name, "cpu", 0, np.float32, ort_out.shape, ort_out.ctypes.data)
     request = compiled.create_infer_request()
     request.set_input_tensor(ov.Tensor(image, shared_memory=True))
-    request.set_output_tensor(ov.Tensor(output, shared_memory=True))
+    request.set_output_tensor(ov.Tensor(ov_out, shared_memory=True))
 
-    def call():
+    def run_openvino():
         request.start_async()
         request.wait()
 
-    return call, int(compiled.get_property("INFERENCE_NUM_THREADS"))
-
-
-def onnxruntime_call(path, image, output, threads):
-    options = ort.SessionOptions()
-    options.intra_op_num_threads = threads
-    options.inter_op_num_threads = 1
-    options.execution_mode = ort.ExecutionMode.ORT_SEQUENTIAL
-    session = ort.InferenceSession(path, options, providers=["CPUExecutionProvider"])
-    binding = session.io_binding()
-    binding.bind_input(session.get_inputs()[0].name, "cpu", 0, np.float32, image.shape, image.ctypes.data)
-    binding.bind_output(session.get_outputs()[0].name, "cpu", 0, np.float32, output.shape, output.ctypes.data)
-    return lambda: session.run_with_iobinding(binding)
-
-
-def compare(core, model_dir, case, threads, quick, results):
-    name, side, output_shape, (warmup, rounds, calls) = case
-    if quick:
-        rounds = max(2, rounds // 4)
-    path = f"{model_dir}/{name}.onnx"
-    image = np.random.default_rng(5).uniform(-1, 1, (1, 3, side, side)).astype(np.float32)
-    ov_output = np.zeros(output_shape, np.float32)
-    ort_output = np.zeros(output_shape, np.float32)
-    ov_call, ov_threads = openvino_call(core, path, image, ov_output)
-    if ov_threads != threads:
-        raise SystemExit(f"{name}: OpenVINO uses {ov_threads} threads here, the module's model {threads}")
-    ort_call = onnxruntime_call(path, image, ort_output, threads)
-    print(f"runtimes: {name} at {side}x{side}", file=sys.stderr)
-    key = f"py.{name}"
-    # Measured once more if other processes took more than BUSY_SHARE of the
-    # CPU time: anything else running slows one of the runtimes' threads and
-    # so the whole inference. More attempts would stretch a busy run too long.
-    for attempt in range(ATTEMPTS):
-        start = cpu_snapshot()
-        samples = time_interleaved({"openvino": ov_call, "onnxruntime": ort_call}, warmup, rounds, calls)
-        share = others_share(start, cpu_snapshot())
-        if share <= BUSY_SHARE:
-            break
-        print(f"{key}: other processes took {share:.0%} of the CPU time"
-              + ("; measuring again shortly" if attempt < ATTEMPTS - 1 else ""), file=sys.stderr)
-        if attempt < ATTEMPTS - 1:
-            time.sleep(5)  # a build on a shared machine comes in bursts: give this one time to pass
-    results[f"{key}.others_cpu_share"] = share
-    for variant, values in samples.items():
-        results[f"{key}.{variant}.min_us"] = min(values)
-        results[f"{key}.{variant}.median_us"] = statistics.median(values)
-    # Round by round, between samples taken moments apart.
-    results[f"{key}.openvino_over_onnxruntime"] = statistics.median(
-        a / b for a, b in zip(samples["openvino"], samples["onnxruntime"]))
-    results[f"{key}.threads"] = threads
-    results[f"{key}.rounds"] = rounds
-    results[f"{key}.max_abs_difference"] = float(np.abs(ov_output - ort_output).max())
+    print(f"runtimes: {name}", file=sys.stderr)
+    ov_us, ort_us = time_interleaved((run_openvino, lambda: session.run_with_iobinding(binding)), *plan)
+    # Both must have computed the same thing for their times to compare.
+    difference = np.abs(ov_out - ort_out).max()
+    if not difference <= 1e-4:
+        raise SystemExit(f"{name}: OpenVINO and ONNX Runtime computed different outputs")
+    ratio = statistics.median(a / b for a, b in zip(ov_us, ort_us))
+    return (f"| {name} {side}x{side} | {statistics.median(ov_us):,.1f} | {statistics.median(ort_us):,.1f} "
+            f"| {ratio:.2f} | {difference:.1g} | {threads} |")
 
 
 def main():
-    model_dir, cpp_results_path, output_path = sys.argv[1:4]
-    quick = "--quick" in sys.argv[4:]
-    with open(cpp_results_path) as f:
-        cpp_results = json.load(f)
-    results = {"onnxruntime_version": ort.__version__, "openvino_python_version": ov.__version__}
+    build, report = sys.argv[1:3]
+    quick = "--quick" in sys.argv[3:]
     core = ov.Core()
-    start = cpu_snapshot()
-    for case in CASES:
-        compare(core, model_dir, case, int(cpp_results[f"infer.{case[0]}.threads"]), quick, results)
-    results["others_cpu_share"] = others_share(start, cpu_snapshot())
-    with open(output_path, "w") as f:
-        json.dump(results, f, indent=2, sort_keys=True)
+    rows = []
+    for folder, name, side, (warmup, rounds, per_round) in CASES:
+        plan = (warmup, max(2, rounds // 4) if quick else rounds, per_round)
+        rows.append(compare(core, f"{build}/{folder}/{name}.onnx", name, side, plan))
+    with open(report, "a") as f:
+        f.write(f"\nOpenVINO {ov.__version__.split('-')[0]} against ONNX Runtime {ort.__version__} (CPU provider), "
+                "both through Python in one process, in the same rounds:\n\n| model, input | OpenVINO µs "
+                "| ONNX Runtime µs | OpenVINO / ONNX Runtime | largest difference | threads |\n"
+                "|---|---|---|---|---|---|\n" + "\n".join(rows) + "\n")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,41 @@
+// The bench executable replaces the global operator new and delete and
+// exports them, so the module, the runtime and the plugins it loads later all
+// allocate through these: a copy of tensor data into an ov::Tensor, a
+// std::vector or a string would show as bytes that grow with the tensor.
+// (libstdc++'s array and nothrow forms call these.)
+#include <atomic>
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+
+#include "harness.h"
+
+namespace {
+
+std::atomic<uint64_t> allocations{0};
+std::atomic<uint64_t> allocated_bytes{0};
+
+void* Counted(size_t size, size_t alignment) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    allocated_bytes.fetch_add(size, std::memory_order_relaxed);
+    void* block = nullptr;
+    if (posix_memalign(&block, alignment, size ? size : 1) != 0) throw std::bad_alloc();
+    return block;
+}
+
+}  // namespace
+
+void* operator new(size_t size) { return Counted(size, alignof(std::max_align_t)); }
+void* operator new(size_t size, std::align_val_t alignment) { return Counted(size, static_cast<size_t>(alignment)); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::align_val_t) noexcept { std::free(block); }
+void operator delete(void* block, size_t) noexcept { std::free(block); }
+void operator delete(void* block, size_t, std::align_val_t) noexcept { std::free(block); }
+
+PerCall CountPerCall(const Call& call) {
+    constexpr int kCalls = 200;
+    for (int i = 0; i < 20; ++i) call();  // warm-up
+    const uint64_t allocations_before = allocations, bytes_before = allocated_bytes;
+    for (int i = 0; i < kCalls; ++i) call();
+    return {double(allocations - allocations_before) / kCalls, double(allocated_bytes - bytes_before) / kCalls};
+}
