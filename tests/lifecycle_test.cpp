@@ -1,119 +1,114 @@
-// Creation, release and destruction: what each leaves behind, and that a
-// release is safe whatever the object holds.
+// What an object holds after creation, release and destruction, and the
+// shapes it reports: the state is what its fields hold.
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 #include "test_support.h"
 
 namespace {
 
-constexpr int64_t kUntouched = 0x7e57;
-
-// Fails an inference without touching the model, so that last_error holds a
-// text the release must clear.
-void FailAnInference(IImageAIInference& object) {
-    const std::vector<TensorData> inputs;
-    std::vector<TensorData> outputs;
-    StdoutCapture quiet;
-    ASSERT_FALSE(object.DoInference(inputs, outputs));
-    ASSERT_EQ(object.GetLastErrorMessage(), "inputs is empty.");
-}
-
-std::vector<int64_t> InputDims(IImageAIInference& object, uint32_t& count) {
-    std::vector<int64_t> d(5, kUntouched);
-    count = object.GetInputShape(0, &d[0], &d[1], &d[2], &d[3], &d[4]);
-    return d;
-}
-
-// Everything but the core, the precision and the recorded ports is dropped.
-void ExpectReleased(const Tessarine& object) {
-    EXPECT_EQ(TessarineTestAccess::Model(object), nullptr);
-    EXPECT_EQ(TessarineTestAccess::Compiled(object), nullptr);
-    EXPECT_EQ(TessarineTestAccess::Request(object), nullptr);
-    EXPECT_EQ(TessarineTestAccess::ModelString(object), "");
-    EXPECT_EQ(TessarineTestAccess::ModelData(object), nullptr);
-    EXPECT_EQ(TessarineTestAccess::DeviceIndex(object), -1);
-    EXPECT_EQ(TessarineTestAccess::InputWidth(object), -1);
-    EXPECT_EQ(TessarineTestAccess::InputHeight(object), -1);
-}
+constexpr int64_t U = 0x7e57;  // a value no shape query may write
 
 class Lifecycle : public ::testing::Test {
 protected:
-    void Load(const std::string& name) {
+    void Load(const std::string& name, uint32_t precision = 3) {
         model_ = ReadModel(name);
-        ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), -1, 3)) << object_->GetLastErrorMessage();
+        ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), -1, precision)) << object_->GetLastErrorMessage();
     }
-    Tessarine& Object() { return AsTessarine(object_); }
+    std::vector<int64_t> Shape(bool input, uint32_t index, uint32_t& count) {
+        std::vector<int64_t> d(5, U);
+        count = input ? object_->GetInputShape(index, &d[0], &d[1], &d[2], &d[3], &d[4])
+                      : object_->GetOutputShape(index, &d[0], &d[1], &d[2], &d[3], &d[4]);
+        return d;
+    }
+    // Everything but the core, the precision and the recorded ports is dropped.
+    void ExpectReleased() {
+        const Tessarine& o = AsTessarine(object_);
+        EXPECT_TRUE(!o.model && !o.built_model && !o.compiled_model && !o.infer_request && !o.weights);
+        EXPECT_TRUE(o.model_string.empty() && o.last_error.empty());
+        EXPECT_EQ(o.model_data, nullptr);
+        EXPECT_EQ(o.model_size, 0u);
+        EXPECT_EQ(std::vector<int32_t>({o.current_gpu_index, o.input_width, o.input_height}),
+                  std::vector<int32_t>(3, -1));
+    }
 
     std::vector<char> model_;
     ObjectPtr object_ = NewObject();
 };
 
-TEST_F(Lifecycle, NewObjectHoldsNoCoreNoErrorAndNoShapes) {
-    EXPECT_EQ(TessarineTestAccess::Core(Object()), nullptr);
-    EXPECT_EQ(object_->GetLastErrorMessage(), "");
-    uint32_t count = 99;
-    EXPECT_EQ(InputDims(*object_, count), std::vector<int64_t>(5, kUntouched));
-    EXPECT_EQ(count, 0u);
-    int64_t out = kUntouched;
-    EXPECT_EQ(object_->GetOutputShape(0, &out, &out, &out, &out, &out), 0u);
-    EXPECT_EQ(out, kUntouched);
+TEST_F(Lifecycle, NewObjectHoldsNothingAndReleasesNothing) {
+    for (int release = 0; release < 3; ++release) {
+        EXPECT_EQ(AsTessarine(object_).core, nullptr);
+        EXPECT_EQ(AsTessarine(object_).precision_code, 3u);
+        ExpectReleased();
+        for (bool input : {true, false}) {
+            uint32_t count = 9;
+            EXPECT_EQ(Shape(input, 0, count), std::vector<int64_t>(5, U));
+            EXPECT_EQ(count, 0u);
+        }
+        object_->ReleaseModel();
+    }
 }
 
-TEST_F(Lifecycle, ReleaseOnANewObjectCreatesNothing) {
+TEST_F(Lifecycle, ReleaseKeepsTheCoreTheShapesAndThePrecision) {
+    Load("static_head", 17);
+    EXPECT_EQ(AsTessarine(object_).precision_code, 17u);
+    AsTessarine(object_).last_error = "an earlier failure";
+    const std::shared_ptr<ov::Core> core = AsTessarine(object_).core;
     object_->ReleaseModel();
-    object_->ReleaseModel();
-    EXPECT_EQ(TessarineTestAccess::Core(Object()), nullptr);
-    ExpectReleased(Object());
-    uint32_t count = 99;
-    InputDims(*object_, count);
-    EXPECT_EQ(count, 0u);
-}
-
-TEST_F(Lifecycle, ReleaseKeepsShapesAndClearsTheError) {
-    Load("static_head");
-    FailAnInference(*object_);
-    object_->ReleaseModel();
-    ExpectReleased(Object());
-    EXPECT_EQ(object_->GetLastErrorMessage(), "");
+    ExpectReleased();
+    EXPECT_EQ(AsTessarine(object_).core, core);
+    EXPECT_EQ(AsTessarine(object_).precision_code, 17u);
     uint32_t count = 0;
-    EXPECT_EQ(InputDims(*object_, count), (std::vector<int64_t>{1, 3, 224, 224, kUntouched}));
-    EXPECT_EQ(count, 4u);
-    int64_t d[2] = {0, 0};
-    EXPECT_EQ(object_->GetOutputShape(0, &d[0], &d[1], nullptr, nullptr, nullptr), 2u);
-    EXPECT_EQ(std::vector<int64_t>(d, d + 2), (std::vector<int64_t>{1, 10}));
+    EXPECT_EQ(Shape(true, 0, count), (std::vector<int64_t>{1, 3, 224, 224, U}));
+    EXPECT_EQ(Shape(false, 0, count), (std::vector<int64_t>{1, 10, U, U, U}));
+    Load("dynamic_conv");
+    EXPECT_EQ(AsTessarine(object_).core, core);
 }
 
-// The core is made once per object: a release, a second release and the next
-// load all keep the same one.
-TEST_F(Lifecycle, ReleaseAndReloadKeepTheCore) {
+TEST_F(Lifecycle, ReleaseModuleDestroysALoadedObject) {
     Load("dynamic_conv");
-    const std::shared_ptr<ov::Core> core = TessarineTestAccess::Core(Object());
-    ASSERT_NE(core, nullptr);
-    object_->ReleaseModel();
-    object_->ReleaseModel();
-    EXPECT_EQ(TessarineTestAccess::Core(Object()), core);
-    ExpectReleased(Object());
-    Load("static_head");
-    EXPECT_EQ(TessarineTestAccess::Core(Object()), core);
-}
-
-TEST_F(Lifecycle, DestroyingALoadedObjectReleasesEverything) {
-    Load("dynamic_conv");
-    const std::weak_ptr<ov::Core> core = TessarineTestAccess::Core(Object());
-    const std::weak_ptr<ov::CompiledModel> compiled = TessarineTestAccess::Compiled(Object());
-    const std::weak_ptr<ov::InferRequest> request = TessarineTestAccess::Request(Object());
-    TraceRecorder traces;
+    const Tessarine& o = AsTessarine(object_);
+    const std::weak_ptr<void> held[] = {o.core, o.compiled_model, o.infer_request};
     object_.reset();
-    const std::vector<std::string>& texts = traces.Texts();
-    const auto destructor = std::find(texts.begin(), texts.end(), "Tessarine::~Tessarine()");
-    ASSERT_NE(destructor, texts.end());
-    ASSERT_NE(destructor + 1, texts.end());
-    EXPECT_EQ(*(destructor + 1), "Tessarine::ReleaseModel()");
-    EXPECT_TRUE(core.expired());
-    EXPECT_TRUE(compiled.expired());
-    EXPECT_TRUE(request.expired());
+    for (const std::weak_ptr<void>& runtime_object : held) EXPECT_TRUE(runtime_object.expired());
+}
+
+struct ShapeCase {
+    const char* model;
+    bool input;
+    uint32_t index, count;
+    std::vector<int64_t> dims;  // what lands behind dim0 to dim4
+};
+
+void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.model << (c.input ? " input " : " output ") << c.index; }
+
+class RecordedShapes : public Lifecycle, public ::testing::WithParamInterface<ShapeCase> {};
+
+TEST_P(RecordedShapes, GiveTheRankAndStoreOnlyTheDimsThereAre) {
+    Load(GetParam().model);
+    uint32_t count = 99;
+    EXPECT_EQ(Shape(GetParam().input, GetParam().index, count), GetParam().dims);
+    EXPECT_EQ(count, GetParam().count);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, RecordedShapes,
+                         ::testing::Values(ShapeCase{"static_head", true, 0, 4, {1, 3, 224, 224, U}},
+                                           ShapeCase{"static_head", false, 0, 2, {1, 10, U, U, U}},
+                                           ShapeCase{"rank6", true, 0, 6, {1, 2, 3, 4, 5}},
+                                           ShapeCase{"any_batch", true, 0, 4, {-1, 3, -1, -1, U}},
+                                           ShapeCase{"dynamic_conv", false, 0, 4, {1, 2, -1, -1, U}},
+                                           ShapeCase{"two_inputs", true, 1, 2, {1, 4, U, U, U}},
+                                           ShapeCase{"two_inputs", true, 2, 0, {U, U, U, U, U}},
+                                           ShapeCase{"two_inputs", false, 2, 0, {U, U, U, U, U}}));
+
+TEST_F(Lifecycle, NullOutArgumentsAreSkippedAndPortsKeepTheModelsOrder) {
+    Load("static_head");
+    int64_t d0 = U, d2 = U, d4 = U;
+    EXPECT_EQ(object_->GetInputShape(0, &d0, nullptr, &d2, nullptr, &d4), 4u);
+    EXPECT_EQ(std::vector<int64_t>({d0, d2, d4}), (std::vector<int64_t>{1, 224, U}));
+    Load("two_inputs");
+    EXPECT_EQ(AsTessarine(object_).input_names, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(AsTessarine(object_).output_names, (std::vector<std::string>{"sum", "difference"}));
 }
 
 }  // namespace
