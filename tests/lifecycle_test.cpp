@@ -1,5 +1,5 @@
-// What an object holds after creation, release and destruction, and the
-// shapes it reports: the state is what its fields hold.
+// What an object holds after creation and release, and the shapes it
+// reports: the state is what its fields hold. (Destruction: slot_order_test.)
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -8,107 +8,73 @@ namespace {
 
 constexpr int64_t U = 0x7e57;  // a value no shape query may write
 
-class Lifecycle : public ::testing::Test {
-protected:
-    void Load(const std::string& name, uint32_t precision = 3) {
-        model_ = ReadModel(name);
-        ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), -1, precision)) << object_->GetLastErrorMessage();
-    }
-    std::vector<int64_t> Shape(bool input, uint32_t index, uint32_t& count) {
-        std::vector<int64_t> d(5, U);
-        count = input ? object_->GetInputShape(index, &d[0], &d[1], &d[2], &d[3], &d[4])
-                      : object_->GetOutputShape(index, &d[0], &d[1], &d[2], &d[3], &d[4]);
-        return d;
-    }
-    // Everything but the core, the precision and the recorded ports is dropped.
-    void ExpectReleased() {
-        const Tessarine& o = AsTessarine(object_);
-        EXPECT_TRUE(!o.model && !o.built_model && !o.compiled_model && !o.infer_request && !o.weights);
-        EXPECT_TRUE(o.model_string.empty() && o.last_error.empty());
-        EXPECT_EQ(o.model_data, nullptr);
-        EXPECT_EQ(o.model_size, 0u);
-        EXPECT_EQ(std::vector<int32_t>({o.current_gpu_index, o.input_width, o.input_height}),
-                  std::vector<int32_t>(3, -1));
-    }
+// What a shape query stores through its five out-arguments, then its result.
+std::vector<int64_t> Shape(IImageAIInference& object, bool input, uint32_t index) {
+    std::vector<int64_t> d(5, U);
+    d.push_back(input ? object.GetInputShape(index, &d[0], &d[1], &d[2], &d[3], &d[4])
+                      : object.GetOutputShape(index, &d[0], &d[1], &d[2], &d[3], &d[4]));
+    return d;
+}
 
-    std::vector<char> model_;
-    ObjectPtr object_ = NewObject();
-};
+// Everything but the core, the precision and the recorded ports is dropped.
+void ExpectReleased(const Tessarine& o) {
+    EXPECT_TRUE(!o.model && !o.built_model && !o.compiled_model && !o.infer_request && !o.weights);
+    EXPECT_TRUE(o.model_string.empty() && o.last_error.empty() && !o.model_data && o.model_size == 0);
+    EXPECT_EQ(std::vector<int32_t>({o.current_gpu_index, o.input_width, o.input_height}), std::vector<int32_t>(3, -1));
+}
 
-TEST_F(Lifecycle, NewObjectHoldsNothingAndReleasesNothing) {
-    for (int release = 0; release < 3; ++release) {
-        EXPECT_EQ(AsTessarine(object_).core, nullptr);
-        EXPECT_EQ(AsTessarine(object_).precision_code, 3u);
-        ExpectReleased();
-        for (bool input : {true, false}) {
-            uint32_t count = 9;
-            EXPECT_EQ(Shape(input, 0, count), std::vector<int64_t>(5, U));
-            EXPECT_EQ(count, 0u);
-        }
-        object_->ReleaseModel();
+TEST(Lifecycle, NewObjectHoldsNothingAndReleasesNothing) {
+    ObjectPtr object = NewObject();
+    for (int releases = 0; releases < 3; ++releases, object->ReleaseModel()) {
+        EXPECT_TRUE(!AsTessarine(object).core && AsTessarine(object).precision_code == 3);
+        ExpectReleased(AsTessarine(object));
+        for (bool input : {true, false}) EXPECT_EQ(Shape(*object, input, 0), std::vector<int64_t>({U, U, U, U, U, 0}));
     }
 }
 
-TEST_F(Lifecycle, ReleaseKeepsTheCoreTheShapesAndThePrecision) {
-    Load("static_head", 17);
-    EXPECT_EQ(AsTessarine(object_).precision_code, 17u);
-    AsTessarine(object_).last_error = "an earlier failure";
-    const std::shared_ptr<ov::Core> core = AsTessarine(object_).core;
-    object_->ReleaseModel();
-    ExpectReleased();
-    EXPECT_EQ(AsTessarine(object_).core, core);
-    EXPECT_EQ(AsTessarine(object_).precision_code, 17u);
-    uint32_t count = 0;
-    EXPECT_EQ(Shape(true, 0, count), (std::vector<int64_t>{1, 3, 224, 224, U}));
-    EXPECT_EQ(Shape(false, 0, count), (std::vector<int64_t>{1, 10, U, U, U}));
-    Load("dynamic_conv");
-    EXPECT_EQ(AsTessarine(object_).core, core);
+TEST(Lifecycle, ReleaseKeepsTheCoreTheShapesAndThePrecision) {
+    ObjectPtr object = NewObject();
+    const std::vector<char> head = ReadModel("static_head"), conv = ReadModel("dynamic_conv");
+    ASSERT_TRUE(object->LoadModel(head.data(), head.size(), -1, 17)) << object->GetLastErrorMessage();
+    Tessarine& o = AsTessarine(object);
+    o.last_error = "an earlier failure";
+    const std::shared_ptr<ov::Core> core = o.core;
+    object->ReleaseModel();
+    ExpectReleased(o);
+    EXPECT_TRUE(o.core == core && o.precision_code == 17);
+    EXPECT_EQ(Shape(*object, true, 0), (std::vector<int64_t>{1, 3, 224, 224, U, 4}));
+    EXPECT_EQ(Shape(*object, false, 0), (std::vector<int64_t>{1, 10, U, U, U, 2}));
+    ASSERT_TRUE(object->LoadModel(conv.data(), conv.size(), -1, 3)) << object->GetLastErrorMessage();
+    EXPECT_EQ(o.core, core);
 }
 
-TEST_F(Lifecycle, ReleaseModuleDestroysALoadedObject) {
-    Load("dynamic_conv");
-    const Tessarine& o = AsTessarine(object_);
-    const std::weak_ptr<void> held[] = {o.core, o.compiled_model, o.infer_request};
-    object_.reset();
-    for (const std::weak_ptr<void>& runtime_object : held) EXPECT_TRUE(runtime_object.expired());
-}
-
-struct ShapeCase {
-    const char* model;
-    bool input;
-    uint32_t index, count;
-    std::vector<int64_t> dims;  // what lands behind dim0 to dim4
-};
-
-void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.model << (c.input ? " input " : " output ") << c.index; }
-
-class RecordedShapes : public Lifecycle, public ::testing::WithParamInterface<ShapeCase> {};
-
-TEST_P(RecordedShapes, GiveTheRankAndStoreOnlyTheDimsThereAre) {
-    Load(GetParam().model);
-    uint32_t count = 99;
-    EXPECT_EQ(Shape(GetParam().input, GetParam().index, count), GetParam().dims);
-    EXPECT_EQ(count, GetParam().count);
-}
-
-INSTANTIATE_TEST_SUITE_P(Models, RecordedShapes,
-                         ::testing::Values(ShapeCase{"static_head", true, 0, 4, {1, 3, 224, 224, U}},
-                                           ShapeCase{"static_head", false, 0, 2, {1, 10, U, U, U}},
-                                           ShapeCase{"rank6", true, 0, 6, {1, 2, 3, 4, 5}},
-                                           ShapeCase{"any_batch", true, 0, 4, {-1, 3, -1, -1, U}},
-                                           ShapeCase{"dynamic_conv", false, 0, 4, {1, 2, -1, -1, U}},
-                                           ShapeCase{"two_inputs", true, 1, 2, {1, 4, U, U, U}},
-                                           ShapeCase{"two_inputs", true, 2, 0, {U, U, U, U, U}},
-                                           ShapeCase{"two_inputs", false, 2, 0, {U, U, U, U, U}}));
-
-TEST_F(Lifecycle, NullOutArgumentsAreSkippedAndPortsKeepTheModelsOrder) {
-    Load("static_head");
+// The rank, the dims there are behind dim0 to dim4 (-1 where dynamic, the
+// first five of six), nothing past the ports; null out-arguments skipped.
+TEST(Lifecycle, ShapeQueriesReportTheRecordedPortsInTheModelsOrder) {
+    const struct {
+        const char* model;
+        std::vector<std::vector<int64_t>> inputs, outputs;  // queried at index 0, 1, 2 while given
+    } cases[] = {{"static_head", {{1, 3, 224, 224, U, 4}}, {{1, 10, U, U, U, 2}}},
+                 {"rank6", {{1, 2, 3, 4, 5, 6}}, {}},
+                 {"any_batch", {{-1, 3, -1, -1, U, 4}}, {}},
+                 {"dynamic_conv", {}, {{1, 2, -1, -1, U, 4}}},
+                 {"two_inputs", {{1, 4, U, U, U, 2}, {1, 4, U, U, U, 2}, {U, U, U, U, U, 0}},
+                  {{1, 4, U, U, U, 2}, {1, 4, U, U, U, 2}, {U, U, U, U, U, 0}}}};
+    ObjectPtr object = NewObject();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.model);
+        const std::vector<char> model = ReadModel(c.model);
+        ASSERT_TRUE(object->LoadModel(model.data(), model.size(), -1, 3)) << object->GetLastErrorMessage();
+        for (uint32_t i = 0; i < c.inputs.size(); ++i) EXPECT_EQ(Shape(*object, true, i), c.inputs[i]) << "input " << i;
+        for (uint32_t i = 0; i < c.outputs.size(); ++i)
+            EXPECT_EQ(Shape(*object, false, i), c.outputs[i]) << "output " << i;
+        object->ReleaseModel();  // the next model may come at this one's address
+    }
+    EXPECT_EQ(AsTessarine(object).input_names, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(AsTessarine(object).output_names, (std::vector<std::string>{"sum", "difference"}));
     int64_t d0 = U, d2 = U, d4 = U;
-    EXPECT_EQ(object_->GetInputShape(0, &d0, nullptr, &d2, nullptr, &d4), 4u);
-    EXPECT_EQ(std::vector<int64_t>({d0, d2, d4}), (std::vector<int64_t>{1, 224, U}));
-    Load("two_inputs");
-    EXPECT_EQ(AsTessarine(object_).input_names, (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(AsTessarine(object_).output_names, (std::vector<std::string>{"sum", "difference"}));
+    EXPECT_EQ(object->GetInputShape(0, &d0, nullptr, &d2, nullptr, &d4), 2u);
+    EXPECT_EQ(std::vector<int64_t>({d0, d2, d4}), (std::vector<int64_t>{1, U, U}));
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ std::vector<char> ReadFileBytes(const std::string& path) {
 }
 
 std::vector<char> ReadModel(const std::string& name) {
-    return ReadFileBytes(std::string(TESSARINE_MODEL_DIR) + "/" + name + ".onnx");
+    return ReadFileBytes(std::string(TESSARINE_MODEL_DIR) + "/" + name + (name.find('.') == name.npos ? ".onnx" : ""));
 }
 
 ObjectPtr NewHostObject() {
@@ -32,12 +32,7 @@ ObjectPtr NewObject() { return ObjectPtr(InitModule(), ReleaseModule); }
 Tessarine& AsTessarine(const ObjectPtr& object) { return *static_cast<Tessarine*>(object.get()); }
 
 TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type) {
-    TensorData record;
-    record.name = std::move(name);
-    record.type = type;
-    record.dims = std::move(dims);
-    record.data = data;
-    return record;
+    return {std::move(name), type, std::move(dims), data};
 }
 
 image_ai::OutputDescriptor Descriptor(uint64_t channels) { return image_ai::DescriptorFor(channels, 0xA5); }
@@ -117,13 +112,10 @@ TraceRecorder::~TraceRecorder() { SetTraceObserver(nullptr); }
 
 const std::vector<std::string>& TraceRecorder::Texts() const { return recorded_traces; }
 
-size_t TraceRecorder::Count(const std::string& text) const {
-    return static_cast<size_t>(std::count(recorded_traces.begin(), recorded_traces.end(), text));
-}
-
-size_t TraceRecorder::CountStarting(const std::string& prefix) const {
-    return static_cast<size_t>(std::count_if(recorded_traces.begin(), recorded_traces.end(),
-                                             [&](const std::string& text) { return text.rfind(prefix, 0) == 0; }));
+size_t TraceRecorder::Count(const std::string& text, bool as_prefix) const {
+    return std::count_if(recorded_traces.begin(), recorded_traces.end(), [&](const std::string& trace) {
+        return as_prefix ? trace.rfind(text, 0) == 0 : trace == text;
+    });
 }
 
 std::shared_ptr<ov::Core> CoreWithNpuDouble() { return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE); }

@@ -15,7 +15,7 @@
 #include "module/tessarine.h"
 
 std::vector<char> ReadFileBytes(const std::string& path);
-std::vector<char> ReadModel(const std::string& name);  // "dynamic_conv": its .onnx in the models folder
+std::vector<char> ReadModel(const std::string& name);  // from the models folder; "dynamic_conv" is .onnx
 
 using ObjectPtr = image_ai::ObjectPtr;
 ObjectPtr NewHostObject();  // from the production library, opened once by path
@@ -70,8 +70,7 @@ public:
     TraceRecorder();
     ~TraceRecorder();
     const std::vector<std::string>& Texts() const;
-    size_t Count(const std::string& text) const;
-    size_t CountStarting(const std::string& prefix) const;
+    size_t Count(const std::string& text, bool as_prefix = false) const;
 };
 
 // A core in which "NPU" is the runtime's CPU plugin under another name, so

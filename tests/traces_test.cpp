@@ -1,6 +1,6 @@
-// The trace texts of one object's life, whole and in order: entry texts,
-// the ports the load pipeline records, the compile rule, the rebuilds of the
-// map and tensors forms, durations, a rejection's copy of its text, and the
+// The trace texts of one object's life, whole and in order: entry texts, the
+// ports the load pipeline records, the compile rule, the rebuilds of the map
+// and tensors forms, durations, a rejection's copy of its text, and the
 // destructor's release.
 #include <gtest/gtest.h>
 
@@ -10,22 +10,19 @@
 
 namespace {
 
-// What the load pipeline traces for one side's single port.
-std::vector<std::string> PortTexts(const std::string& kind, const std::string& name, std::vector<int64_t> dims) {
-    std::vector<std::string> texts = {kind + "_node_dims size: 1", kind + "_shape, " + kind + "_names[i]: " + name,
-                                      kind + "_shape, shape_size: 4, " + kind + "_shape: "};
-    for (int64_t d : dims) texts.push_back(std::to_string(d));
-    return texts;
-}
-
-std::vector<std::string> LoadTexts(int form, int64_t height, int64_t width) {
+// What one load of dynamic_conv on device -2 traces: the ports as read (or
+// as reshaped to height x width), the compile, the duration.
+std::vector<std::string> LoadTexts(int form, int64_t height = -1, int64_t width = -1) {
     const std::string load = "Tessarine::innerLoadModel(" + std::to_string(form) + ")";
     std::vector<std::string> texts = {load, "Tessarine::ReleaseModel()"};
-    if (height) texts.insert(texts.end(), {"[OpenVINOInstance]Need Reshape model",
-                                           "[OpenVINOInstance]Reshape model done, duration: Nms"});
-    for (const auto& ports : {PortTexts("input", "image", {1, 3, height ? height : -1, width ? width : -1}),
-                              PortTexts("output", "map", {1, 2, height ? height : -1, width ? width : -1})})
-        texts.insert(texts.end(), ports.begin(), ports.end());
+    if (height > 0)
+        texts.insert(texts.end(),
+                     {"[OpenVINOInstance]Need Reshape model", "[OpenVINOInstance]Reshape model done, duration: Nms"});
+    using Port = std::tuple<std::string, std::string, int>;
+    for (const auto& [kind, name, channels] : {Port{"input", "image", 3}, Port{"output", "map", 2}})
+        texts.insert(texts.end(), {kind + "_node_dims size: 1", kind + "_shape, " + kind + "_names[i]: " + name,
+                                   kind + "_shape, shape_size: 4, " + kind + "_shape: ", "1", std::to_string(channels),
+                                   std::to_string(height), std::to_string(width)});
     texts.insert(texts.end(), {"Make CompiledModel, device_name: NPU, device_index: -2", load + " done, duration: Nms"});
     return texts;
 }
@@ -48,24 +45,24 @@ TEST(Traces, TellAnObjectsLifeInOrder) {
         uint64_t count, dim2, dim1;
         EXPECT_FALSE(object->DoInference(5, 4, nullptr, map.data(), &count, &dim2, &dim1));
     }
+    // The compiled model's supported properties ("NAME: value") come in
+    // whatever number and order the runtime gives them.
     std::vector<std::string> seen;
-    // The compiled model's supported properties ("NAME: value") are traced
-    // in whatever number and order the runtime gives them.
-    const std::regex property("^[A-Z][A-Z0-9_]*: .*"), duration("duration: [0-9]+ms$");
     for (const std::string& text : traces.Texts())
-        if (!std::regex_match(text, property)) seen.push_back(std::regex_replace(text, duration, "duration: Nms"));
-
+        if (!std::regex_match(text, std::regex("[A-Z][A-Z0-9_]*: .*")))
+            seen.push_back(std::regex_replace(text, std::regex("duration: [0-9]+ms$"), "duration: Nms"));
     std::vector<std::string> expected = {"Tessarine::LoadModel()"};
-    auto append = [&](std::vector<std::string> texts) { expected.insert(expected.end(), texts.begin(), texts.end()); };
-    append(LoadTexts(0, 0, 0));
-    append({"Tessarine::GetInputShape()", "Tessarine::GetOutputShape()", "Tessarine::DoInference(0)",
-            "Ready reload model, current_gpu_index: -2, new_inputWidth: 5, new_inputHeight: 4"});
-    append(LoadTexts(0, 4, 5));
-    append({"Tessarine::RebuildModel()", "Tessarine::DoInference(0) done, duration: Nms", "Tessarine::DoInference(2)",
-            "Ready reload model, current_gpu_index: -2, new_inputWidth: 6, new_inputHeight: 3"});
-    append(LoadTexts(1, 3, 6));
-    append({"Tessarine::RebuildModel()", "Tessarine::DoInference(2) done, duration: Nms", "Tessarine::DoInference(1)",
-            "input_data or output_data is nullptr.", "Tessarine::~Tessarine()", "Tessarine::ReleaseModel()"});
+    for (const std::vector<std::string>& part :
+         {LoadTexts(0),
+          {"Tessarine::GetInputShape()", "Tessarine::GetOutputShape()", "Tessarine::DoInference(0)",
+           "Ready reload model, current_gpu_index: -2, new_inputWidth: 5, new_inputHeight: 4"},
+          LoadTexts(0, 4, 5),
+          {"Tessarine::RebuildModel()", "Tessarine::DoInference(0) done, duration: Nms", "Tessarine::DoInference(2)",
+           "Ready reload model, current_gpu_index: -2, new_inputWidth: 6, new_inputHeight: 3"},
+          LoadTexts(1, 3, 6),
+          {"Tessarine::RebuildModel()", "Tessarine::DoInference(2) done, duration: Nms", "Tessarine::DoInference(1)",
+           "input_data or output_data is nullptr.", "Tessarine::~Tessarine()", "Tessarine::ReleaseModel()"}})
+        expected.insert(expected.end(), part.begin(), part.end());
     EXPECT_EQ(seen, expected);
 }
 
@@ -77,7 +74,7 @@ TEST(Traces, ExceptionOfAnyOtherTypeGetsTheLastHandlersLine) {
         if (text == "input_data or output_data is nullptr.") throw 42;
     });
     ObjectPtr object = NewObject();
-    const Outcome outcome = Capture(*object, [&] { return object->DoInference(5, 4, nullptr, nullptr, 5, 4, nullptr); });
+    const Outcome outcome = Capture(*object, [&] { return object->DoInference(5u, 4u, nullptr, nullptr, 5u, 4u, nullptr); });
     SetTraceObserver(nullptr);
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.error, "another exception error.");
