@@ -58,7 +58,8 @@ TEST(Lifecycle, ShapeQueriesReportTheRecordedPortsInTheModelsOrder) {
                  {"rank6", {{1, 2, 3, 4, 5, 6}}, {}},
                  {"any_batch", {{-1, 3, -1, -1, U, 4}}, {}},
                  {"dynamic_conv", {}, {{1, 2, -1, -1, U, 4}}},
-                 {"two_inputs", {{1, 4, U, U, U, 2}, {1, 4, U, U, U, 2}, {U, U, U, U, U, 0}},
+                 {"two_inputs",
+                  {{1, 4, U, U, U, 2}, {1, 4, U, U, U, 2}, {U, U, U, U, U, 0}},
                   {{1, 4, U, U, U, 2}, {1, 4, U, U, U, 2}, {U, U, U, U, U, 0}}}};
     ObjectPtr object = NewObject();
     for (const auto& c : cases) {

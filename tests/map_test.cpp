@@ -33,7 +33,8 @@ TEST_F(MapOnCpu, WritesEachSizeIntoTheHostsBufferWithoutRebuild) {
     const auto compiled = AsTessarine(object_).compiled_model;
     std::vector<float> image(3 * 7 * 9), map(2 * 7 * 9);
     TraceRecorder traces;
-    for (const auto& [width, height, offset] : {std::tuple{5u, 4u, 0.f}, {5u, 4u, 50.f}, {7u, 3u, 0.f}, {2u, 9u, 1.f}}) {
+    for (const auto& [width, height, offset] :
+         {std::tuple{5u, 4u, 0.f}, {5u, 4u, 50.f}, {7u, 3u, 0.f}, {2u, 9u, 1.f}}) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         const std::vector<float> pixels = Image(width, height, offset);
         std::copy(pixels.begin(), pixels.end(), image.begin());

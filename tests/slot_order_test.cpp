@@ -51,7 +51,8 @@ TEST(ProductionLibrary, ServesEachOperationFromItsSlot) {
     ASSERT_TRUE(Slot<LoadSlot>(object, 1)(object, head.data(), head.size(), -1, 3));
     std::vector<float> picture(3 * 64 * 32, 0.5f), output(84 * 42);  // 64 x 32: 8 x 4 + 4 x 2 + 2 x 1 cells
     uint64_t dims[3] = {};
-    ASSERT_TRUE(Slot<DetectSlot>(object, 4)(object, 64, 32, picture.data(), output.data(), &dims[0], &dims[1], &dims[2]));
+    ASSERT_TRUE(
+        Slot<DetectSlot>(object, 4)(object, 64, 32, picture.data(), output.data(), &dims[0], &dims[1], &dims[2]));
     EXPECT_EQ(std::vector<uint64_t>(dims, dims + 3), (std::vector<uint64_t>{84 * 42, 42, 84}));
 
     Slot<void (*)(void*)>(object, 2)(object);  // ReleaseModel

@@ -60,10 +60,10 @@ TEST_F(TensorsForm, RuntimeOutputsPointTheRecordsAtTheRequestsOwnResults) {
     // records of one name the first is filled, the second left as it was.
     Load("two_inputs");
     std::fill(sum_, sum_ + 4, -9.0f);
-    for (std::vector<TensorData> outputs : std::vector<std::vector<TensorData>>{
-             {Record("sum", {1, 4}, sum_), Record("difference", {1, -1}, nullptr)},
-             {Record("difference", {1, -1}, nullptr), Record("sum", {1, 4}, nullptr)},
-             {Record("sum", {1, -1}, nullptr), Record("sum", {1, -1}, nullptr)}}) {
+    for (std::vector<TensorData> outputs :
+         std::vector<std::vector<TensorData>>{{Record("sum", {1, 4}, sum_), Record("difference", {1, -1}, nullptr)},
+                                              {Record("difference", {1, -1}, nullptr), Record("sum", {1, 4}, nullptr)},
+                                              {Record("sum", {1, -1}, nullptr), Record("sum", {1, -1}, nullptr)}}) {
         ASSERT_TRUE(Run(ab_, outputs));
         for (size_t r = 0; r < 2; ++r) {
             const bool filled = r == 0 || outputs[1].name != outputs[0].name;
@@ -93,11 +93,12 @@ TEST_F(TensorsForm, RuntimeOutputsAfterHostOutputsNeitherWriteIntoNorPointAtTheH
         std::fill(host.begin(), host.end(), -7.0f);  // the host reuses its buffer
         values = Image(12, 2, 5, 1);                 // a result larger than the buffer
         std::vector<TensorData> outputs = {Record("", {-1}, nullptr)};
-        ASSERT_TRUE(Run({after_map ? Record("x", {1, 3, 2, 4}, image.data()) : Record("values", {1, 24}, values.data())},
-                        outputs));
+        ASSERT_TRUE(Run(
+            {after_map ? Record("x", {1, 3, 2, 4}, image.data()) : Record("values", {1, 24}, values.data())}, outputs));
         EXPECT_EQ(host, std::vector<float>(host.size(), -7.0f));
         ASSERT_EQ(outputs[0].size, 24u);
-        for (size_t i = 0; i < 24; ++i) EXPECT_EQ(Floats(outputs[0])[i], after_map ? std::max(image[i], 0.f) : 2 * values[i]);
+        for (size_t i = 0; i < 24; ++i)
+            EXPECT_EQ(Floats(outputs[0])[i], after_map ? std::max(image[i], 0.f) : 2 * values[i]);
     }
 }
 
@@ -118,14 +119,16 @@ TEST_F(TensorsForm, OutputsThatAreInputsHoldTheirValuesBesideOutputsComputedFrom
             for (int i = 0; i < 4; ++i) x[i] = base + static_cast<float>(i), y[i] = z[i] = m[i] = -5;
             n[0] = 7 + static_cast<int64_t>(base), n[1] = -9, k[0] = k[1] = -5;
             const int64_t four = base == 20 ? -1 : 4;  // then the runtime's outputs
-            std::vector<TensorData> outputs = {Record("y", {1, four}, y), Record("z", {1, 4}, z), Record("m", {1, 4}, m),
-                                               Record("k", {2}, k, DATA_TYPE_INT64)};
+            std::vector<TensorData> outputs = {Record("y", {1, four}, y), Record("z", {1, 4}, z),
+                                               Record("m", {1, 4}, m), Record("k", {2}, k, DATA_TYPE_INT64)};
             ASSERT_TRUE(Run({Record("x", {1, 4}, x), Record("n", {2}, n, DATA_TYPE_INT64)}, outputs)) << base;
             for (int i = 0; i < 4; ++i)
                 EXPECT_EQ(std::vector<float>({Floats(outputs[0])[i], Floats(outputs[1])[i], Floats(outputs[2])[i]}),
-                          std::vector<float>({x[i] + 1, x[i], x[i]})) << base;
+                          std::vector<float>({x[i] + 1, x[i], x[i]}))
+                    << base;
             EXPECT_EQ(std::memcmp(outputs[3].data, n, sizeof n), 0) << base;
-            EXPECT_EQ(k[0], four < 0 ? -5 : n[0]) << "a host buffer was written although the outputs were the runtime's";
+            EXPECT_EQ(k[0], four < 0 ? -5 : n[0])
+                << "a host buffer was written although the outputs were the runtime's";
         }
     }
     // An output named like its input (the runtime may give the two one
@@ -162,7 +165,8 @@ TEST_F(TensorsForm, EachDataTypeCodeRunsItsTypedModel) {
          Bytes<int64_t>({-2000000, 14, 0, 246913578, -6, 1 << 30})},
         {"typed_f16", 9, Bytes<float16>({0.5f, -1.25f, 3.0f, 100.0f, -0.125f, 7.0f}),
          Bytes<float16>({1.0f, -2.5f, 6.0f, 200.0f, -0.25f, 14.0f})},
-        {"typed_f32", 10, Bytes<float>({0.1f, -1.25f, 3, 1e20f, -0.125f, 7}), Bytes<float>({0.2f, -2.5f, 6, 2e20f, -0.25f, 14})},
+        {"typed_f32", 10, Bytes<float>({0.1f, -1.25f, 3, 1e20f, -0.125f, 7}),
+         Bytes<float>({0.2f, -2.5f, 6, 2e20f, -0.25f, 14})},
         {"typed_f64", 11, Bytes<double>({0.5, -1.25, 3, 1e6, -0.125, 7}), Bytes<double>({1, -2.5, 6, 2e6, -0.25, 14})}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.model);

@@ -23,7 +23,8 @@ std::vector<std::string> LoadTexts(int form, int64_t height = -1, int64_t width 
         texts.insert(texts.end(), {kind + "_node_dims size: 1", kind + "_shape, " + kind + "_names[i]: " + name,
                                    kind + "_shape, shape_size: 4, " + kind + "_shape: ", "1", std::to_string(channels),
                                    std::to_string(height), std::to_string(width)});
-    texts.insert(texts.end(), {"Make CompiledModel, device_name: NPU, device_index: -2", load + " done, duration: Nms"});
+    texts.insert(texts.end(),
+                 {"Make CompiledModel, device_name: NPU, device_index: -2", load + " done, duration: Nms"});
     return texts;
 }
 
@@ -74,7 +75,8 @@ TEST(Traces, ExceptionOfAnyOtherTypeGetsTheLastHandlersLine) {
         if (text == "input_data or output_data is nullptr.") throw 42;
     });
     ObjectPtr object = NewObject();
-    const Outcome outcome = Capture(*object, [&] { return object->DoInference(5u, 4u, nullptr, nullptr, 5u, 4u, nullptr); });
+    const Outcome outcome =
+        Capture(*object, [&] { return object->DoInference(5u, 4u, nullptr, nullptr, 5u, 4u, nullptr); });
     SetTraceObserver(nullptr);
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.error, "another exception error.");
