@@ -1,119 +1,81 @@
-// Creation, release and destruction: what each leaves behind, and that a
-// release is safe whatever the object holds.
+// What an object holds after creation and release, and the shapes it
+// reports: the state is what its fields hold. (Destruction: slot_order_test.)
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 #include "test_support.h"
 
 namespace {
 
-constexpr int64_t kUntouched = 0x7e57;
+constexpr int64_t U = 0x7e57;  // a value no shape query may write
 
-// Fails an inference without touching the model, so that last_error holds a
-// text the release must clear.
-void FailAnInference(IImageAIInference& object) {
-    const std::vector<TensorData> inputs;
-    std::vector<TensorData> outputs;
-    StdoutCapture quiet;
-    ASSERT_FALSE(object.DoInference(inputs, outputs));
-    ASSERT_EQ(object.GetLastErrorMessage(), "inputs is empty.");
-}
-
-std::vector<int64_t> InputDims(IImageAIInference& object, uint32_t& count) {
-    std::vector<int64_t> d(5, kUntouched);
-    count = object.GetInputShape(0, &d[0], &d[1], &d[2], &d[3], &d[4]);
+// What a shape query stores through its five out-arguments, then its result.
+std::vector<int64_t> Shape(IImageAIInference& object, bool input, uint32_t index) {
+    std::vector<int64_t> d(5, U);
+    d.push_back(input ? object.GetInputShape(index, &d[0], &d[1], &d[2], &d[3], &d[4])
+                      : object.GetOutputShape(index, &d[0], &d[1], &d[2], &d[3], &d[4]));
     return d;
 }
 
 // Everything but the core, the precision and the recorded ports is dropped.
-void ExpectReleased(const Tessarine& object) {
-    EXPECT_EQ(TessarineTestAccess::Model(object), nullptr);
-    EXPECT_EQ(TessarineTestAccess::Compiled(object), nullptr);
-    EXPECT_EQ(TessarineTestAccess::Request(object), nullptr);
-    EXPECT_EQ(TessarineTestAccess::ModelString(object), "");
-    EXPECT_EQ(TessarineTestAccess::ModelData(object), nullptr);
-    EXPECT_EQ(TessarineTestAccess::DeviceIndex(object), -1);
-    EXPECT_EQ(TessarineTestAccess::InputWidth(object), -1);
-    EXPECT_EQ(TessarineTestAccess::InputHeight(object), -1);
+void ExpectReleased(const Tessarine& o) {
+    EXPECT_TRUE(!o.model && !o.built_model && !o.compiled_model && !o.infer_request && !o.weights);
+    EXPECT_TRUE(o.model_string.empty() && o.last_error.empty() && !o.model_data && o.model_size == 0);
+    EXPECT_EQ(std::vector<int32_t>({o.current_gpu_index, o.input_width, o.input_height}), std::vector<int32_t>(3, -1));
 }
 
-class Lifecycle : public ::testing::Test {
-protected:
-    void Load(const std::string& name) {
-        model_ = ReadModel(name);
-        ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), -1, 3)) << object_->GetLastErrorMessage();
+TEST(Lifecycle, NewObjectHoldsNothingAndReleasesNothing) {
+    ObjectPtr object = NewObject();
+    for (int releases = 0; releases < 3; ++releases, object->ReleaseModel()) {
+        EXPECT_TRUE(!AsTessarine(object).core && AsTessarine(object).precision_code == 3);
+        ExpectReleased(AsTessarine(object));
+        for (bool input : {true, false}) EXPECT_EQ(Shape(*object, input, 0), std::vector<int64_t>({U, U, U, U, U, 0}));
     }
-    Tessarine& Object() { return AsTessarine(object_); }
-
-    std::vector<char> model_;
-    ObjectPtr object_ = NewObject();
-};
-
-TEST_F(Lifecycle, NewObjectHoldsNoCoreNoErrorAndNoShapes) {
-    EXPECT_EQ(TessarineTestAccess::Core(Object()), nullptr);
-    EXPECT_EQ(object_->GetLastErrorMessage(), "");
-    uint32_t count = 99;
-    EXPECT_EQ(InputDims(*object_, count), std::vector<int64_t>(5, kUntouched));
-    EXPECT_EQ(count, 0u);
-    int64_t out = kUntouched;
-    EXPECT_EQ(object_->GetOutputShape(0, &out, &out, &out, &out, &out), 0u);
-    EXPECT_EQ(out, kUntouched);
 }
 
-TEST_F(Lifecycle, ReleaseOnANewObjectCreatesNothing) {
-    object_->ReleaseModel();
-    object_->ReleaseModel();
-    EXPECT_EQ(TessarineTestAccess::Core(Object()), nullptr);
-    ExpectReleased(Object());
-    uint32_t count = 99;
-    InputDims(*object_, count);
-    EXPECT_EQ(count, 0u);
+TEST(Lifecycle, ReleaseKeepsTheCoreTheShapesAndThePrecision) {
+    ObjectPtr object = NewObject();
+    const std::vector<char> head = ReadModel("static_head"), conv = ReadModel("dynamic_conv");
+    ASSERT_TRUE(object->LoadModel(head.data(), head.size(), -1, 17)) << object->GetLastErrorMessage();
+    Tessarine& o = AsTessarine(object);
+    o.last_error = "an earlier failure";
+    const std::shared_ptr<ov::Core> core = o.core;
+    object->ReleaseModel();
+    ExpectReleased(o);
+    EXPECT_TRUE(o.core == core && o.precision_code == 17);
+    EXPECT_EQ(Shape(*object, true, 0), (std::vector<int64_t>{1, 3, 224, 224, U, 4}));
+    EXPECT_EQ(Shape(*object, false, 0), (std::vector<int64_t>{1, 10, U, U, U, 2}));
+    ASSERT_TRUE(object->LoadModel(conv.data(), conv.size(), -1, 3)) << object->GetLastErrorMessage();
+    EXPECT_EQ(o.core, core);
 }
 
-TEST_F(Lifecycle, ReleaseKeepsShapesAndClearsTheError) {
-    Load("static_head");
-    FailAnInference(*object_);
-    object_->ReleaseModel();
-    ExpectReleased(Object());
-    EXPECT_EQ(object_->GetLastErrorMessage(), "");
-    uint32_t count = 0;
-    EXPECT_EQ(InputDims(*object_, count), (std::vector<int64_t>{1, 3, 224, 224, kUntouched}));
-    EXPECT_EQ(count, 4u);
-    int64_t d[2] = {0, 0};
-    EXPECT_EQ(object_->GetOutputShape(0, &d[0], &d[1], nullptr, nullptr, nullptr), 2u);
-    EXPECT_EQ(std::vector<int64_t>(d, d + 2), (std::vector<int64_t>{1, 10}));
-}
-
-// The core is made once per object: a release, a second release and the next
-// load all keep the same one.
-TEST_F(Lifecycle, ReleaseAndReloadKeepTheCore) {
-    Load("dynamic_conv");
-    const std::shared_ptr<ov::Core> core = TessarineTestAccess::Core(Object());
-    ASSERT_NE(core, nullptr);
-    object_->ReleaseModel();
-    object_->ReleaseModel();
-    EXPECT_EQ(TessarineTestAccess::Core(Object()), core);
-    ExpectReleased(Object());
-    Load("static_head");
-    EXPECT_EQ(TessarineTestAccess::Core(Object()), core);
-}
-
-TEST_F(Lifecycle, DestroyingALoadedObjectReleasesEverything) {
-    Load("dynamic_conv");
-    const std::weak_ptr<ov::Core> core = TessarineTestAccess::Core(Object());
-    const std::weak_ptr<ov::CompiledModel> compiled = TessarineTestAccess::Compiled(Object());
-    const std::weak_ptr<ov::InferRequest> request = TessarineTestAccess::Request(Object());
-    TraceRecorder traces;
-    object_.reset();
-    const std::vector<std::string>& texts = traces.Texts();
-    const auto destructor = std::find(texts.begin(), texts.end(), "Tessarine::~Tessarine()");
-    ASSERT_NE(destructor, texts.end());
-    ASSERT_NE(destructor + 1, texts.end());
-    EXPECT_EQ(*(destructor + 1), "Tessarine::ReleaseModel()");
-    EXPECT_TRUE(core.expired());
-    EXPECT_TRUE(compiled.expired());
-    EXPECT_TRUE(request.expired());
+// The rank, the dims there are behind dim0 to dim4 (-1 where dynamic, the
+// first five of six), nothing past the ports; null out-arguments skipped.
+TEST(Lifecycle, ShapeQueriesReportTheRecordedPortsInTheModelsOrder) {
+    const struct {
+        const char* model;
+        std::vector<std::vector<int64_t>> inputs, outputs;  // queried at index 0, 1, 2 while given
+    } cases[] = {{"static_head", {{1, 3, 224, 224, U, 4}}, {{1, 10, U, U, U, 2}}},
+                 {"rank6", {{1, 2, 3, 4, 5, 6}}, {}},
+                 {"any_batch", {{-1, 3, -1, -1, U, 4}}, {}},
+                 {"dynamic_conv", {}, {{1, 2, -1, -1, U, 4}}},
+                 {"two_inputs",
+                  {{1, 4, U, U, U, 2}, {1, 4, U, U, U, 2}, {U, U, U, U, U, 0}},
+                  {{1, 4, U, U, U, 2}, {1, 4, U, U, U, 2}, {U, U, U, U, U, 0}}}};
+    ObjectPtr object = NewObject();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.model);
+        const std::vector<char> model = ReadModel(c.model);
+        ASSERT_TRUE(object->LoadModel(model.data(), model.size(), -1, 3)) << object->GetLastErrorMessage();
+        for (uint32_t i = 0; i < c.inputs.size(); ++i) EXPECT_EQ(Shape(*object, true, i), c.inputs[i]) << "input " << i;
+        for (uint32_t i = 0; i < c.outputs.size(); ++i)
+            EXPECT_EQ(Shape(*object, false, i), c.outputs[i]) << "output " << i;
+        object->ReleaseModel();  // the next model may come at this one's address
+    }
+    EXPECT_EQ(AsTessarine(object).input_names, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(AsTessarine(object).output_names, (std::vector<std::string>{"sum", "difference"}));
+    int64_t d0 = U, d2 = U, d4 = U;
+    EXPECT_EQ(object->GetInputShape(0, &d0, nullptr, &d2, nullptr, &d4), 2u);
+    EXPECT_EQ(std::vector<int64_t>({d0, d2, d4}), (std::vector<int64_t>{1, U, U}));
 }
 
 }  // namespace

@@ -5,16 +5,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
 #include "npu_double/core_with_npu_double.h"
-
-std::string ModelPath(const std::string& name) { return std::string(TESSARINE_MODEL_DIR) + "/" + name + ".onnx"; }
 
 std::vector<char> ReadFileBytes(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -22,11 +18,60 @@ std::vector<char> ReadFileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-std::vector<char> ReadModel(const std::string& name) { return ReadFileBytes(ModelPath(name)); }
+std::vector<char> ReadModel(const std::string& name) {
+    return ReadFileBytes(std::string(TESSARINE_MODEL_DIR) + "/" + name + (name.find('.') == name.npos ? ".onnx" : ""));
+}
+
+ObjectPtr NewHostObject() {
+    static const image_ai::ModuleLibrary library(TESSARINE_MODULE_FILE);
+    return library.NewObject();
+}
 
 ObjectPtr NewObject() { return ObjectPtr(InitModule(), ReleaseModule); }
 
 Tessarine& AsTessarine(const ObjectPtr& object) { return *static_cast<Tessarine*>(object.get()); }
+
+TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type) {
+    return {std::move(name), type, std::move(dims), data};
+}
+
+image_ai::OutputDescriptor Descriptor(uint64_t channels) { return image_ai::DescriptorFor(channels, 0xA5); }
+
+std::vector<float> Image(uint32_t width, uint32_t height, float offset, uint32_t channels) {
+    std::vector<float> image(size_t{channels} * width * height);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<float>(i % 97) * 0.25f - 3.0f + offset;
+    return image;
+}
+
+std::vector<float> DynamicConvMap(const std::vector<float>& image) {
+    const size_t plane = image.size() / 3;
+    std::vector<float> map(2 * plane);
+    for (size_t p = 0; p < plane; ++p) {
+        const float r = image[p], g = image[plane + p], b = image[2 * plane + p];
+        map[p] = r + g + b;
+        map[plane + p] = 2 * r - b + 0.5f;
+    }
+    return map;
+}
+
+std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height) {
+    const float sign[3] = {1, -1, 1};
+    std::vector<std::array<size_t, 3>> cells;  // stride, y, x in output order
+    for (size_t s : {8, 16, 32})
+        for (size_t y = 0; y < (height + s - 1) / s; ++y)
+            for (size_t x = 0; x < (width + s - 1) / s; ++x) cells.push_back({s, y, x});
+    std::vector<float> out(84 * cells.size());
+    for (size_t c = 0; c < 84; ++c)
+        for (size_t n = 0; n < cells.size(); ++n) {
+            const auto [s, y, x] = cells[n];
+            float value = static_cast<float>(c) / 100;
+            for (size_t k = 0; k < 3; ++k)
+                value += static_cast<float>(c + 1) / 100 * static_cast<float>(k + 1) * sign[k] *
+                         image[(k * height + y * s) * width + x * s];
+            out[c * cells.size() + n] = value;
+        }
+    return out;
+}
 
 StdoutCapture::StdoutCapture() {
     std::fflush(stdout);
@@ -67,10 +112,10 @@ TraceRecorder::~TraceRecorder() { SetTraceObserver(nullptr); }
 
 const std::vector<std::string>& TraceRecorder::Texts() const { return recorded_traces; }
 
-bool TraceRecorder::Contains(const std::string& text) const { return Count(text) > 0; }
-
-size_t TraceRecorder::Count(const std::string& text) const {
-    return static_cast<size_t>(std::count(recorded_traces.begin(), recorded_traces.end(), text));
+size_t TraceRecorder::Count(const std::string& text, bool as_prefix) const {
+    return std::count_if(recorded_traces.begin(), recorded_traces.end(), [&](const std::string& trace) {
+        return as_prefix ? trace.rfind(text, 0) == 0 : trace == text;
+    });
 }
 
 std::shared_ptr<ov::Core> CoreWithNpuDouble() { return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE); }
@@ -84,57 +129,4 @@ void RefuseNewGpuDoubles(bool refuse) {
     static void* const library = dlopen(TESSARINE_GPU_DOUBLE_FILE, RTLD_NOW | RTLD_LOCAL);
     if (!library) throw std::runtime_error(std::string("cannot open the GPU double: ") + dlerror());
     reinterpret_cast<void (*)(bool)>(dlsym(library, "tessarine_double_refuse"))(refuse);
-}
-
-TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type) {
-    TensorData record;
-    record.name = std::move(name);
-    record.type = type;
-    record.dims = std::move(dims);
-    record.data = data;
-    return record;
-}
-
-std::array<unsigned char, 64> Descriptor(uint64_t channels) {
-    std::array<unsigned char, 64> desc;
-    desc.fill(0xA5);
-    std::memcpy(desc.data() + 40, &channels, sizeof channels);
-    return desc;
-}
-
-std::vector<float> Image(uint32_t width, uint32_t height, float offset, uint32_t channels) {
-    std::vector<float> image(size_t{channels} * width * height);
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = static_cast<float>(i % 97) * 0.25f - 3.0f + offset;
-    return image;
-}
-
-std::vector<float> DynamicConvMap(const std::vector<float>& image) {
-    const size_t plane = image.size() / 3;
-    std::vector<float> map(2 * plane);
-    for (size_t p = 0; p < plane; ++p) {
-        const float r = image[p], g = image[plane + p], b = image[2 * plane + p];
-        map[p] = r + g + b;
-        map[plane + p] = 2 * r - b + 0.5f;
-    }
-    return map;
-}
-
-std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height) {
-    const float sign[3] = {1, -1, 1};
-    std::vector<std::array<size_t, 3>> cells;  // stride, y, x in output order
-    for (size_t s : {8, 16, 32})
-        for (size_t y = 0; y < (height + s - 1) / s; ++y)
-            for (size_t x = 0; x < (width + s - 1) / s; ++x) cells.push_back({s, y, x});
-    std::vector<float> out(84 * cells.size());
-    for (size_t c = 0; c < 84; ++c)
-        for (size_t n = 0; n < cells.size(); ++n) {
-            const auto [s, y, x] = cells[n];
-            float value = static_cast<float>(c) / 100;
-            for (size_t k = 0; k < 3; ++k)
-                value += static_cast<float>(c + 1) / 100 * static_cast<float>(k + 1) * sign[k] *
-                         image[(k * height + y * s) * width + x * s];
-            out[c * cells.size() + n] = value;
-        }
-    return out;
 }

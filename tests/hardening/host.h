@@ -1,18 +1,10 @@
-// What the hardening tests add to the shared helpers: the production library
-// opened as a host opens it, and the process's resident memory.
+// What the hardening tests add to the shared helpers (test_support.h, which
+// also gives NewHostObject): whether this is the sanitized build, and the
+// process's resident memory.
 #ifndef TESSARINE_HARDENING_HOST_H
 #define TESSARINE_HARDENING_HOST_H
 
-#include <array>
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "test_support.h"
-
-// An object of the production library (dlopen by file name, InitModule and
-// ReleaseModule by name). The library stays open for the whole run.
-ObjectPtr NewHostObject();
 
 // Whether this binary was built with AddressSanitizer (TESSARINE_SANITIZE).
 constexpr bool kSanitized =

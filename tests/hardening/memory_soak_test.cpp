@@ -139,7 +139,7 @@ TEST_F(LoadReleaseCycles, ReloadsOverALoadedModelTwoHundredTimes) {
 // a full release, read, reshape and compile, two hundred times.
 TEST(RebuildCycles, AlternatingSizesOnTheNpuDoubleTwoHundredTimes) {
     ObjectPtr object = NewObject();
-    TessarineTestAccess::SetCore(AsTessarine(object), CoreWithNpuDouble());
+    AsTessarine(object).core = CoreWithNpuDouble();
     const std::vector<char> model = ReadModel("dynamic_conv");
     ASSERT_TRUE(object->LoadModel(model.data(), model.size(), -2, 3)) << object->GetLastErrorMessage();
     const auto desc = Descriptor(2);

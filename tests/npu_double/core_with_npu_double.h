@@ -4,31 +4,27 @@
 #ifndef TESSARINE_CORE_WITH_NPU_DOUBLE_H
 #define TESSARINE_CORE_WITH_NPU_DOUBLE_H
 
-#include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <openvino/openvino.hpp>
-#include <stdexcept>
 #include <string>
 
-// With a "GPU" double too when gpu_double_library is given.
+// With a "GPU" double too when gpu_double_library is given. The plugin list
+// is a file of this process's own, gone once the core has read it.
 inline std::shared_ptr<ov::Core> CoreWithNpuDoubleAt(const std::string& double_library,
                                                      const std::string& gpu_double_library = "") {
-    char path[] = "/tmp/tessarine-plugins-XXXXXX.xml";
-    const int fd = mkstemps(path, 4);
-    if (fd < 0) throw std::runtime_error("mkstemps failed");
+    static std::atomic<int> made{0};
+    const std::string path =
+        "/tmp/tessarine-plugins-" + std::to_string(getpid()) + "-" + std::to_string(made++) + ".xml";
     std::string xml = "<ie><plugins><plugin name=\"NPU\" location=\"" + double_library + "\"/>";
     if (!gpu_double_library.empty()) xml += "<plugin name=\"GPU\" location=\"" + gpu_double_library + "\"/>";
-    xml += "</plugins></ie>";
-    const bool written = write(fd, xml.data(), xml.size()) == static_cast<ssize_t>(xml.size());
-    close(fd);
-    if (!written) {
-        unlink(path);
-        throw std::runtime_error("cannot write the plugin list");
-    }
+    std::ofstream(path) << xml << "</plugins></ie>";
     auto core = std::make_shared<ov::Core>(path);
-    unlink(path);
+    std::remove(path.c_str());
     return core;
 }
 

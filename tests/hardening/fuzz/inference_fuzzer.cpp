@@ -309,8 +309,7 @@ std::vector<Subject>& Subjects() {
         for (Subject& subject : s) {
             subject.bytes = ReadModel(subject.model);
             subject.object = NewObject();
-            TessarineTestAccess::SetCore(AsTessarine(subject.object), subject.device == -2 ? CoreWithNpuDouble()
-                                                                                          : CoreWithSmallShapeCache());
+            AsTessarine(subject.object).core = subject.device == -2 ? CoreWithNpuDouble() : CoreWithSmallShapeCache();
             Require(subject.object->LoadModel(subject.bytes.data(), subject.bytes.size(), subject.device, 3),
                     "a test model does not load");
             if (subject.plain_call(*subject.object)) continue;

@@ -1,0 +1,174 @@
+// LoadModel from the host's memory: when it releases and copies, the named
+// reshape of innerLoadModel(1), and what each precision code and device index
+// makes of the core and the compile call.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "test_support.h"
+
+namespace {
+
+class Loads : public ::testing::Test {
+protected:
+    Outcome Load(const std::vector<char>& bytes, int32_t device = -1, uint32_t precision = 3) {
+        return Capture(*object_, [&] { return object_->LoadModel(bytes.data(), bytes.size(), device, precision); });
+    }
+    Tessarine& O() { return AsTessarine(object_); }
+
+    const std::vector<char> conv_ = ReadModel("dynamic_conv");
+    ObjectPtr object_ = NewObject();
+};
+
+// The buffer is compared by address: a reload from it neither releases nor
+// copies again, so bytes the host changed in between are never read; the
+// same bytes at another address are another model.
+TEST_F(Loads, OnlyAnotherBufferReleasesAndIsCopiedAgain) {
+    std::vector<char> model = conv_;
+    ASSERT_TRUE(Load(model).ok);
+    O().last_error = "an earlier failure";
+    std::fill(model.begin(), model.end(), '\x5a');
+    TraceRecorder traces;
+    EXPECT_TRUE(Load(model).ok);
+    EXPECT_EQ(O().last_error, "an earlier failure");
+    EXPECT_EQ(traces.Count("Tessarine::ReleaseModel()"), 0u);
+    EXPECT_EQ(Load(conv_).error, "");
+    EXPECT_EQ(traces.Count("Tessarine::ReleaseModel()"), 1u);
+    EXPECT_EQ(O().model_data, conv_.data());
+}
+
+TEST_F(Loads, UnreadableNewBufferKeepsThePreviousPortRecords) {
+    const std::vector<char> head = ReadModel("static_head"), garbage(256, '\x5a');
+    ASSERT_TRUE(Load(head).ok);
+    ASSERT_FALSE(Load(garbage).ok);
+    EXPECT_EQ(O().model, nullptr);
+    EXPECT_EQ(O().input_names, std::vector<std::string>{"pixels"});
+    EXPECT_EQ(O().input_node_dims, (std::vector<std::vector<int64_t>>{{1, 3, 224, 224}}));
+}
+
+// innerLoadModel(1), after a reshape of two_inputs' a and b to [2, 4], reads
+// the model again and reshapes only the inputs it names.
+TEST_F(Loads, NamedReshapeRecordsTheShapesTheModelThenHas) {
+    using Dims = std::vector<std::vector<int64_t>>;
+    const struct {
+        std::vector<std::string> names;
+        Dims dims, recorded;                                        // a's and b's; none when the load fails
+        std::string error;                                          // the module's own text, where it refuses
+    } cases[] = {{{"a", "a"}, {{5, 4}, {3, 4}}, {{3, 4}, {1, 4}}},  // the later shape of a name stands
+                 {{"b"}, {{-1, 4}}, {{1, 4}, {-1, 4}}},
+                 {{"b", "a"}, {{3, 1}, {3, 4}}, {{3, 4}, {3, 1}}},
+                 {{}, {}, {{1, 4}, {1, 4}}},
+                 {{"c"}, {{1, 4}}, {}},
+                 {{"a", "b"}, {{1, 4}}, {}, "reshape needs one dims list per input name: 2 names, 1 dims lists."}};
+    const std::vector<char> model = ReadModel("two_inputs");
+    auto load = [&](const std::vector<std::string>& names, const Dims& dims) {
+        return Capture(*object_, [&] {
+            return O().innerLoadModel(model.data(), model.size(), -1, true, names, dims, ov::element::f32);
+        });
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.names) + " " + ::testing::PrintToString(c.dims));
+        ASSERT_TRUE(load({"a", "b"}, {{2, 4}, {2, 4}}).ok);
+        const Outcome outcome = load(c.names, c.dims);
+        EXPECT_EQ(outcome.ok, !c.recorded.empty()) << outcome.error;
+        EXPECT_EQ(O().infer_request != nullptr, outcome.ok);
+        if (outcome.ok) EXPECT_EQ(O().input_node_dims, c.recorded);
+        if (!c.error.empty()) EXPECT_EQ(outcome.error, c.error);
+        const std::string line =
+            c.error.empty() ? "ov::Exception error: " + outcome.error : "std::exception error: " + c.error;
+        EXPECT_EQ(outcome.console, "[OpenVINOInstance]Need Reshape model" +
+                                       (outcome.ok ? std::string() : "[OpenVINOInstance]Load model " + line));
+    }
+}
+
+// The CPU keeps the hint only for the types it computes in and refuses the
+// others; a core of the test's own, given the type a code stands for, tells
+// which. Each load must end the same way: with that hint on its core, or
+// refused with a text that names the type the module passed.
+TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
+    using T = ov::element::Type_t;
+    const std::pair<uint32_t, T> codes[] = {
+        {0, T::boolean}, {1, T::f8e4m3}, {2, T::f16},  {3, T::f32},  {4, T::f64},  {5, T::bf16},        {6, T::f32},
+        {7, T::i4},      {8, T::i8},     {9, T::i16},  {10, T::i32}, {11, T::i64}, {12, T::u4},         {13, T::u8},
+        {14, T::u16},    {15, T::u32},   {16, T::u64}, {17, T::f32}, {99, T::f32}, {0xFFFFFFFF, T::f32}};
+    for (const auto& [code, type_t] : codes) {
+        SCOPED_TRACE(code);
+        const ov::element::Type type(type_t);
+        ov::Core bare;
+        bare.get_property("CPU", ov::supported_properties);  // the plugin exists, so a refusal comes at once
+        bool refused = false;
+        try {
+            bare.set_property("CPU", ov::hint::inference_precision(type));
+        } catch (const ov::Exception&) {
+            refused = true;
+        }
+        object_ = NewObject();
+        const Outcome outcome = Load(conv_, -1, code);
+        EXPECT_EQ(outcome.ok, !refused);
+        if (refused)
+            EXPECT_NE(
+                outcome.error.find("Wrong value " + type.to_string() + " for property key INFERENCE_PRECISION_HINT"),
+                std::string::npos)
+                << outcome.error;
+        else
+            EXPECT_EQ(O().core->get_property("CPU", ov::hint::inference_precision),
+                      bare.get_property("CPU", ov::hint::inference_precision));
+    }
+}
+
+// Over the "NPU" and "GPU" doubles, on a core where every device starts from
+// the opposite of each value the module may set: a value read back was set
+// by the load, for the device the index names and no other.
+TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
+    const struct {
+        int32_t index;
+        const char* compile_trace;
+        const char* priorities;  // MULTI's, where it compiles on MULTI
+    } cases[] = {{-1, "Make CompiledModel, device_name: CPU, device_index: -1", nullptr},
+                 {0, "Make CompiledModel, device_name: GPU, device_index: 0", nullptr},
+                 {7, "Make CompiledModel, device_name: GPU, device_index: 7", nullptr},
+                 {-2, "Make CompiledModel, device_name: NPU, device_index: -2", "NPU"},
+                 {-3, "Make CompiledModel, device_name: NPU+GPU+CPU, device_index: -3", "NPU,GPU,CPU"},
+                 {-4, "Make CompiledModel, device_name: , device_index: -4", nullptr}};
+    const std::vector<std::string> caps = ov::Core().get_property("CPU", ov::device::capabilities);
+    if (std::find(caps.begin(), caps.end(), ov::device::capability::BF16) == caps.end())
+        GTEST_SKIP() << "this CPU computes in f32 only, so no hint of another type would be kept";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.index);
+        const auto core = CoreWithNpuAndGpuDoubles();
+        for (const char* device : {"CPU", "GPU", "NPU"})
+            core->set_property(device, ov::hint::execution_mode(ov::hint::ExecutionMode::ACCURACY),
+                               ov::hint::inference_precision(ov::element::f32), ov::log::level(ov::log::Level::WARNING),
+                               ov::hint::scheduling_core_type(ov::hint::SchedulingCoreType::PCORE_ONLY),
+                               ov::hint::enable_cpu_pinning(false));
+        object_ = NewObject();
+        O().core = core;
+        TraceRecorder traces;
+        const Outcome outcome = Load(conv_, c.index, 5);
+        EXPECT_EQ(traces.Count(c.compile_trace), 1u);
+        const bool cpu = c.index == -1, gpu = c.index >= 0;
+        for (const auto& [device, hinted] : {std::pair{"CPU", cpu}, {"GPU", gpu}, {"NPU", false}}) {
+            SCOPED_TRACE(device);
+            EXPECT_EQ(core->get_property(device, ov::hint::execution_mode) == ov::hint::ExecutionMode::PERFORMANCE,
+                      hinted);
+            EXPECT_EQ(core->get_property(device, ov::hint::inference_precision) == ov::element::bf16, hinted);
+            EXPECT_EQ(
+                core->get_property(device, ov::hint::scheduling_core_type) == ov::hint::SchedulingCoreType::ANY_CORE,
+                hinted && cpu);
+            EXPECT_EQ(core->get_property(device, ov::hint::enable_cpu_pinning), hinted && cpu);
+            EXPECT_EQ(core->get_property(device, ov::log::level) == ov::log::Level::DEBUG,
+                      c.index <= -2 && std::string(device) == "NPU");
+        }
+        if (c.index < -3) continue;  // the runtime knows no device without a name
+        ASSERT_TRUE(outcome.ok) << outcome.error;
+        if (c.priorities) EXPECT_EQ(O().compiled_model->get_property(ov::device::priorities), c.priorities);
+        if (!c.priorities)
+            EXPECT_EQ(O().compiled_model->get_property(ov::execution_devices),
+                      std::vector<std::string>{gpu ? "GPU" : "CPU"});
+        // Every supported property of the compiled model is read and traced
+        // as "name: value"; the CPU's shows the hint the load set.
+        if (cpu) EXPECT_EQ(traces.Count("INFERENCE_PRECISION_HINT: bf16"), 1u);
+    }
+}
+
+}  // namespace
