@@ -43,16 +43,14 @@ std::vector<Case> ReadCases(const std::string& dir) {
         std::istringstream fields(line);
         std::getline(fields, what, '\t');
         if (what == "case") {
-            Case& c = cases.emplace_back();
-            std::getline(fields, c.name, '\t');
-            std::getline(fields, c.kind, '\t');
+            fields >> cases.emplace_back().name >> cases.back().kind;
         } else if (what == "set") {
             cases.back().sets.emplace_back();
         } else {
             DataSet& set = cases.back().sets.back();
             Tensor& t = (what == "in" ? set.inputs : set.outputs).emplace_back();
             int64_t offset, size;
-            std::getline(fields, t.name, '\t');
+            std::getline(fields, t.name, '\t');  // may be empty
             fields >> t.code >> offset >> size;
             for (int64_t d; fields >> d;) t.dims.push_back(d);
             t.bytes.resize(size);

@@ -22,37 +22,22 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
-#include <fstream>
 #include <future>
 #include <thread>
 
-#include "image_ai_host.h"
-#include "test_support.h"
+#include "host.h"
 
 namespace {
 
-#ifdef TESSARINE_SANITIZED
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-[[maybe_unused]] const int one_malloc_arena = mallopt(M_ARENA_MAX, 1);
-#endif
+[[maybe_unused]] const int one_malloc_arena = kSanitized ? 0 : mallopt(M_ARENA_MAX, 1);
 
-const image_ai::ModuleLibrary& Host() {
-    static const image_ai::ModuleLibrary library(TESSARINE_MODULE_FILE);
-    return library;
-}
-
-// What a run computed and what it should have (empty `got`: the call failed).
-struct Result {
-    std::vector<float> got, want;
-};
+// What a run computed (empty: the call failed) and what it should have.
+using Result = std::pair<std::vector<float>, std::vector<float>>;
 
 Result Map(IImageAIInference& object, int i) {
     const uint32_t width = 32 - 8 * (i % 2), height = 24 + 8 * (i % 2);  // a new size each call
     std::vector<float> image = Image(width, height, i % 2), map(2 * width * height, NAN);
-    const auto desc = image_ai::DescriptorFor(2, 0xA5);
-    if (!object.DoInference(width, height, image.data(), desc.data(), width, height, map.data())) map.clear();
+    if (!object.DoInference(width, height, image.data(), Descriptor(2).data(), width, height, map.data())) map.clear();
     return {map, DynamicConvMap(image)};
 }
 
@@ -110,11 +95,6 @@ Result Rejected(IImageAIInference& object, int i) {
     return {{float(ran), float(object.GetLastErrorMessage().empty())}, {0, 0}};
 }
 
-void ExpectRight(const Result& result) {
-    ASSERT_EQ(result.got.size(), result.want.size()) << "the call failed or returned the wrong size";
-    for (size_t k = 0; k < result.got.size(); ++k) ASSERT_NEAR(result.got[k], result.want[k], 1e-4f) << "at " << k;
-}
-
 enum Kind { kInferences, kLoadRunRelease, kNewObjects, kReloads, kRebuildsOnMulti };
 
 struct SoakCase {
@@ -129,10 +109,7 @@ void PrintTo(const SoakCase& c, std::ostream* os) { *os << c.name; }
 struct Floors {
     long resident_kib = LONG_MAX, heap_kib = LONG_MAX;
     void Lower() {
-        malloc_trim(0);
-        std::ifstream status("/proc/self/status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("VmRSS:", 0) == 0) resident_kib = std::min(resident_kib, std::stol(line.substr(6)));
+        resident_kib = std::min(resident_kib, ResidentKiB());
         heap_kib = std::min(heap_kib, long(mallinfo2().uordblks / 1024));
     }
 };
@@ -142,30 +119,27 @@ class Soak : public testing::TestWithParam<SoakCase> {};
 TEST_P(Soak, LeavesNothingBehind) {
     const SoakCase& c = GetParam();
     const std::vector<char> model = ReadModel(c.model), copy = model;
-    image_ai::ObjectPtr object = Host().NewObject();
-    int32_t device = -1;
-    if (c.kind == kRebuildsOnMulti) {  // every call at a new size rebuilds on the "NPU" double
-        object = image_ai::ObjectPtr(InitModule(), ReleaseModule);
-        static_cast<Tessarine&>(*object).core = CoreWithNpuDouble();
-        device = -2;
-    }
+    ObjectPtr object = c.kind == kRebuildsOnMulti ? NewObject() : NewHostObject();
+    if (c.kind == kRebuildsOnMulti) AsTessarine(object).core = CoreWithNpuDouble();  // every new size rebuilds
+    const int32_t device = c.kind == kRebuildsOnMulti ? -2 : -1;
     const auto load = [&](const std::vector<char>& bytes) {
         ASSERT_TRUE(object->LoadModel(bytes.data(), bytes.size(), device, 3)) << object->GetLastErrorMessage();
     };
     if (c.kind == kInferences || c.kind == kRebuildsOnMulti) load(model);
-    const int count = c.kind == kInferences ? 10000 : 200, settled = count / 4, window = 10;
+    const int count = c.kind == kInferences ? 10000 : 200, settled = count / 4;
     Floors at_settled, at_end;
     for (int i = 1; i <= count && !HasFatalFailure(); ++i) {
-        if (c.kind == kNewObjects) object = Host().NewObject();  // its core, plugins and threads go too
+        if (c.kind == kNewObjects) object = NewHostObject();  // its core, plugins and threads go too
         if (c.kind == kLoadRunRelease || c.kind == kNewObjects) load(model);
         if (c.kind == kReloads) load(i % 2 ? copy : model);  // over a loaded model, from another address
-        ExpectRight(c.run(*object, i));
+        const auto [got, want] = c.run(*object, i);
+        ASSERT_EQ(got.size(), want.size()) << "call " << i << " failed: " << object->GetLastErrorMessage();
+        for (size_t k = 0; k < got.size(); ++k) ASSERT_NEAR(got[k], want[k], 1e-4f) << "call " << i << ", at " << k;
         if (c.kind == kLoadRunRelease) object->ReleaseModel();
-        if (kSanitized) continue;
-        if (i > settled - window && i <= settled) at_settled.Lower();
-        if (i > count - window) at_end.Lower();
+        if (!kSanitized && i > settled - 10 && i <= settled) at_settled.Lower();
+        if (!kSanitized && i > count - 10) at_end.Lower();
     }
-    if (kSanitized || HasFatalFailure()) return;
+    if (kSanitized) return;
     EXPECT_LE(at_end.resident_kib - at_settled.resident_kib, count == 200 ? 2048 : 8192)
         << "resident floor " << at_settled.resident_kib << " KiB at " << settled << ", then " << at_end.resident_kib;
     if (count != 200)
@@ -187,9 +161,9 @@ const SoakCase kSoaks[] = {
 INSTANTIATE_TEST_SUITE_P(Cycles, Soak, testing::ValuesIn(kSoaks),
                          [](const testing::TestParamInfo<SoakCase>& info) { return std::string(info.param.name); });
 
-// Two objects per workload, one per thread, load at once and then run at once
-// a hundred times; every run must equal, bit for bit, the same run of an
-// object alone: objects share nothing.
+// Two objects per inference workload, one per thread, load at once and then
+// run at once a hundred times; every run must equal, bit for bit, the same
+// run of an object alone: objects share nothing.
 TEST(ObjectsOnePerThread, LoadAndRunAtOnceAsEachDoesAlone) {
     struct Thread {
         const SoakCase* workload;
@@ -201,28 +175,26 @@ TEST(ObjectsOnePerThread, LoadAndRunAtOnceAsEachDoesAlone) {
     for (const SoakCase& c : kSoaks)
         for (int variant = 0; c.kind == kInferences && c.run != Rejected && variant < 2; ++variant) {
             const std::vector<char> model = ReadModel(c.model);
-            image_ai::ObjectPtr object = Host().NewObject();
+            ObjectPtr object = NewHostObject();
             ASSERT_TRUE(object->LoadModel(model.data(), model.size(), -1, 3)) << object->GetLastErrorMessage();
-            threads.push_back({&c, variant, c.run(*object, variant).got});
+            threads.push_back({&c, variant, c.run(*object, variant).first});
             ASSERT_FALSE(threads.back().alone.empty()) << c.name << " fails even alone";
         }
     std::promise<void> go, all_loaded;
     const std::shared_future<void> started = go.get_future().share(), loaded = all_loaded.get_future().share();
     std::atomic<size_t> loads{0};
     std::vector<std::thread> running;
-    for (size_t n = 0; n < threads.size(); ++n)
-        running.emplace_back([&, n] {
-            Thread& t = threads[n];
-            const std::vector<char> model = ReadModel(t.workload->model);
+    for (Thread& t : threads)
+        running.emplace_back([&, t = &t] {
+            const std::vector<char> model = ReadModel(t->workload->model);
             started.wait();
-            image_ai::ObjectPtr object = Host().NewObject();
-            const bool ok = object->LoadModel(model.data(), model.size(), -1, 3);
+            ObjectPtr object = NewHostObject();
+            if (!object->LoadModel(model.data(), model.size(), -1, 3)) t->failure = object->GetLastErrorMessage();
             if (++loads == threads.size()) all_loaded.set_value();
             loaded.wait();
-            if (!ok) t.failure = "load failed: " + object->GetLastErrorMessage();
-            for (int run = 0; run < 100 && t.failure.empty(); ++run)
-                if (t.workload->run(*object, t.variant).got != t.alone)
-                    t.failure = "run " + std::to_string(run) + " differs: " + object->GetLastErrorMessage();
+            for (int run = 0; run < 100 && t->failure.empty(); ++run)
+                if (t->workload->run(*object, t->variant).first != t->alone)
+                    t->failure = "run " + std::to_string(run) + " differs: " + object->GetLastErrorMessage();
         });
     go.set_value();
     for (std::thread& thread : running) thread.join();

@@ -31,13 +31,13 @@ from onnx import TensorProto, helper
 
 ARGS = None
 ORIGINAL = pathlib.Path(__file__).resolve().parents[2] / "models" / "yolox_nano" / "yolox_nano.onnx"
+F32, I32 = TensorProto.FLOAT, TensorProto.INT32
 
 
 def tool(*args, fails=False):
     run = subprocess.run([str(ARGS.tool), *map(str, args)], capture_output=True, text=True, timeout=240)
     if (run.returncode != 0) != fails:
-        raise AssertionError(f"tessarine_run {' '.join(map(str, args))} exited {run.returncode}\n"
-                             f"{run.stdout}\n{run.stderr}")
+        raise AssertionError(f"tessarine_run {' '.join(map(str, args))}: {run.returncode}\n{run.stdout}{run.stderr}")
     return run
 
 
@@ -54,13 +54,13 @@ def save(name, array):
     return work(name)
 
 
-def write_png(path, rgb):
+def write_png(name, rgb):
     """An 8-bit RGB PNG of an [H, W, 3] uint8 array."""
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-    rows = b"".join(b"\x00" + row.tobytes() for row in rgb)
+    chunk = lambda kind, data: struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
     header = struct.pack(">IIBBBBB", rgb.shape[1], rgb.shape[0], 8, 2, 0, 0, 0)
-    path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    rows = zlib.compress(b"".join(b"\x00" + row.tobytes() for row in rgb))
+    work(name).write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", rows) + chunk(b"IEND", b""))
+    return work(name)
 
 
 def read_picture(path):
@@ -75,10 +75,11 @@ def read_picture(path):
 
 
 def write_model(name, nodes, inputs, outputs):
-    model = helper.make_model(helper.make_graph(nodes, name, inputs, outputs), opset_imports=[helper.make_opsetid("", 17)])
-    model.ir_version = 8
-    onnx.save(model, work(f"{name}.onnx"))
-    return work(f"{name}.onnx")
+    """An opset 17 model; inputs and outputs as (name, element type, dims)."""
+    ports = lambda specs: [helper.make_tensor_value_info(*spec) for spec in specs]
+    graph = helper.make_graph(nodes, name, ports(inputs), ports(outputs))
+    onnx.save(helper.make_model(graph, opset_imports=[helper.make_opsetid("", 17)], ir_version=8), work(name + ".onnx"))
+    return work(name + ".onnx")
 
 
 class Map(unittest.TestCase):
@@ -88,7 +89,7 @@ class Map(unittest.TestCase):
         run = tool("map", "--model", self.model, ARGS.defaults / "text.png", "--out", work("map"),
                    "--save-input", work("in.npy"), "--save-output", work("out.npy"))
         x, y = np.load(work("in.npy")), np.load(work("out.npy"))
-        self.assertEqual(x.shape, (1, 3, 736, 1920))  # 448 x 172 scaled to a shorter side of 736, to multiples of 32
+        self.assertEqual(x.shape, (1, 3, 736, 1920))  # 448 x 172 to a shorter side of 736, in multiples of 32
         np.testing.assert_allclose(y, on_runtime(self.model)(x)[0], atol=1e-5, rtol=0)
         self.assertTrue(0.005 < (y > 0.3).mean() < 0.3, "handwriting covers a few percent of the page")
         for line in (r"input 0: \[-1, 3, -1, -1\]\noutput 0: \[-1, 1, -1, -1\]", "run at 1920x736",
@@ -99,16 +100,14 @@ class Map(unittest.TestCase):
 
     def test_picture_to_tensor(self):
         pixels = np.random.default_rng(4).integers(0, 256, (32, 64, 3), dtype=np.uint8)
-        write_png(work("random.png"), pixels)
-        rgb = pixels.astype(np.float32).transpose(2, 0, 1)
-        column = lambda *v: np.array(v, np.float32)[:, None, None]
+        rgb, column = pixels.astype(np.float32).transpose(2, 0, 1), lambda *v: np.array(v, np.float32)[:, None, None]
         for options, expected in (((), (rgb[::-1] - 127.5) / 127.5),  # BGR, mean 127.5, scale 1/127.5
                                   (("--rgb", "--mean", "10,20,30", "--scale", "1,0.5,0.25"),
                                    (rgb - column(10, 20, 30)) * column(1, 0.5, 0.25)),
                                   (("--size", "96x64"), None)):
             with self.subTest(options=options):
-                tool("map", "--model", self.model, work("random.png"), "--min-side", 0, "--out", work("random"),
-                     "--save-input", work("random.npy"), *options)
+                tool("map", "--model", self.model, write_png("random.png", pixels), "--min-side", 0,
+                     "--out", work("random"), "--save-input", work("random.npy"), *options)
                 tensor = np.load(work("random.npy"))[0]
                 if expected is None:
                     self.assertEqual(tensor.shape, (3, 64, 96))
@@ -138,7 +137,7 @@ class Detect(unittest.TestCase):
     # What each photo holds, by eye: a class and where it is in the photo's pixels.
     PHOTOS = {"astronaut": ("person", (15, 15, 365, 512)), "coffee": ("cup", (165, 18, 420, 300)),
               "chelsea": ("cat", (0, 0, 451, 300))}
-    DETECTION = r'^detection class=\d+ name="([^"]*)" score=([0-9.]+) box=\[([-0-9.]+), ([-0-9.]+), ([-0-9.]+), ([-0-9.]+)\]$'
+    DETECTION = r'^detection class=\d+ name="([^"]*)" score=([0-9.]+) box=\[' + ", ".join([r"([-0-9.]+)"] * 4) + r"\]"
 
     def test_default_detector_on_three_photos(self):
         session = ort.InferenceSession(str(ORIGINAL), providers=["CPUExecutionProvider"])
@@ -168,8 +167,7 @@ class Detect(unittest.TestCase):
         """160 x 80, red on the left, blue on the right, fills 416 x 208 between 104 grey rows above and below."""
         pixels = np.zeros((80, 160, 3), np.uint8)
         pixels[:, :80], pixels[:, 80:] = (200, 0, 0), (0, 0, 200)
-        write_png(work("halves.png"), pixels)
-        tool("detect", work("halves.png"), "--out", work("halves"), "--save-input", work("halves.npy"))
+        tool("detect", write_png("halves.png", pixels), "--out", work("halves"), "--save-input", work("halves.npy"))
         canvas = np.load(work("halves.npy"))[0] * 255
         # Columns near the middle blend the two halves.
         for rows, columns, colour in ((slice(0, 104), slice(None), 114), (slice(312, None), slice(None), 114),
@@ -181,22 +179,20 @@ class Detect(unittest.TestCase):
 class Tensors(unittest.TestCase):
     def test_named_typed_tensors_equal_the_runtime(self):
         """x f32 [2,3], k i32 [2,3] -> total = x + k (f32), twice = 2k (i32)."""
-        two = helper.make_tensor("two", TensorProto.INT32, [], [2])
-        model = write_model("mixed", [helper.make_node("Cast", ["k"], ["kf"], to=TensorProto.FLOAT),
+        two = helper.make_tensor("two", I32, [], [2])
+        model = write_model("mixed", [helper.make_node("Cast", ["k"], ["kf"], to=F32),
                                       helper.make_node("Add", ["x", "kf"], ["total"]),
                                       helper.make_node("Constant", [], ["two"], value=two),
                                       helper.make_node("Mul", ["k", "two"], ["twice"])],
-                            [helper.make_tensor_value_info("x", TensorProto.FLOAT, [2, 3]),
-                             helper.make_tensor_value_info("k", TensorProto.INT32, [2, 3])],
-                            [helper.make_tensor_value_info("total", TensorProto.FLOAT, [2, 3]),
-                             helper.make_tensor_value_info("twice", TensorProto.INT32, [2, 3])])
+                            [("x", F32, [2, 3]), ("k", I32, [2, 3])], [("total", F32, [2, 3]), ("twice", I32, [2, 3])])
         rng = np.random.default_rng(11)
         x, k = rng.normal(size=(2, 3)).astype(np.float32), rng.integers(-50, 50, (2, 3)).astype(np.int32)
         inputs = ["--model", model, "--input", f"x={save('x.npy', x)}", "--input", f"k={save('k.npy', k)}"]
         expected = on_runtime(model)({"x": x, "k": k})
         for options, printed in (((), "(host buffer)"), (("--runtime-outputs", "--repeat", 3), "latency over 3 runs")):
             with self.subTest(options=options):
-                run = tool("tensors", *inputs, "--output", "total", "--output", "twice:i32", "--out", work("mixed"), *options)
+                run = tool("tensors", *inputs, "--output", "total", "--output", "twice:i32", "--out", work("mixed"),
+                           *options)
                 total, twice = np.load(work("mixed/total.npy")), np.load(work("mixed/twice.npy"))
                 self.assertEqual((total.dtype, twice.dtype), (np.float32, np.int32))
                 np.testing.assert_allclose(total, expected["total"], atol=1e-5, rtol=0)
@@ -207,13 +203,12 @@ class Tensors(unittest.TestCase):
     def test_runtime_allocated_outputs_of_open_shape_and_six_dims(self):
         text = ARGS.defaults / "text_detection.onnx"
         x = np.random.default_rng(5).uniform(-1, 1, (1, 3, 64, 96)).astype(np.float32)
-        rank6 = [1, 2, 3, 2, 2, 2]  # the shape queries report five dims; the runtime knows all six
-        neg = write_model("rank6", [helper.make_node("Neg", ["x"], ["y"])],
-                          [helper.make_tensor_value_info("x", TensorProto.FLOAT, rank6)],
-                          [helper.make_tensor_value_info("y", TensorProto.FLOAT, rank6)])
-        x6 = np.arange(48, dtype=np.float32).reshape(rank6)
-        for model, given, expected, printed in ((text, f"x={save('x.npy', x)}", on_runtime(text)(x)[0], "(allocated by the runtime)"),
-                                                (neg, f"={save('x6.npy', x6)}", -x6, "output 0: [1, 2, 3, 2, 2, ...]")):
+        x6 = np.arange(48, dtype=np.float32).reshape(1, 2, 3, 2, 2, 2)  # the shape queries report five dims
+        neg = write_model("rank6", [helper.make_node("Neg", ["x"], ["y"])], [("x", F32, x6.shape)],
+                          [("y", F32, x6.shape)])
+        for model, given, expected, printed in (
+                (text, f"x={save('x.npy', x)}", on_runtime(text)(x)[0], "(allocated by the runtime)"),
+                (neg, f"={save('x6.npy', x6)}", -x6, "output 0: [1, 2, 3, 2, 2, ...]")):
             with self.subTest(model=model.name):
                 run = tool("tensors", "--model", model, "--input", given, "--out", work(model.stem))
                 np.testing.assert_allclose(np.load(work(f"{model.stem}/output0.npy")), expected, atol=1e-5, rtol=0)
@@ -222,21 +217,21 @@ class Tensors(unittest.TestCase):
 
 class Failures(unittest.TestCase):
     def test_each_failure_is_told_on_standard_error(self):
-        page, text = ARGS.defaults / "text.png", ARGS.defaults / "text_detection.onnx"
+        page, text, absent = ARGS.defaults / "text.png", ARGS.defaults / "text_detection.onnx", work("absent")
         work("garbage.onnx").write_bytes(np.random.default_rng(1).integers(0, 256, 4096, dtype=np.uint8).tobytes())
         work("truncated.onnx").write_bytes(text.read_bytes()[:100000])
-        absent = work("absent")
         # The last field: the module refused, so its console line is on standard output.
-        cases = [(("map", "--model", work("garbage.onnx"), page), r"LoadModel\(.*garbage\.onnx\) failed: \S", True),
-                 (("map", "--model", work("truncated.onnx"), page), r"LoadModel\(.*truncated\.onnx\) failed: \S", True),
-                 # a [1, 1, H, W] map cannot fill an [1, 84, N] head
-                 (("detect", "--model", text, ARGS.defaults / "rocket.jpg"), r"DoInference \(detect\) failed: \S", True),
+        cases = [(("map", "--model", work("garbage.onnx"), page), r"LoadModel\(.*garbage.onnx\) failed: \S", True),
+                 (("map", "--model", work("truncated.onnx"), page), r"LoadModel\(.*truncated.onnx\) failed: \S", True),
+                 # a [1, 1, H, W] map cannot fill a [1, 84, N] head
+                 (("detect", "--model", text, ARGS.defaults / "rocket.jpg"), r"DoInference \(detect\) failed: \S",
+                  True),
                  (("map", "--model", absent / "model.onnx", page), "cannot open the model file", False),
                  (("map", absent / "picture.png"), r"cannot read the picture.*picture\.png", False),
                  (("detect", absent / "picture.png"), r"cannot read the picture.*picture\.png", False),
                  (("map", text), "cannot read the picture", False),
-                 (("map", "--module", absent / "libabsent.so", page), r"cannot load the inference module.*libabsent\.so", False),
-                 (("map", "--module", ctypes.util.find_library("m"), page), "does not export InitModule and ReleaseModule", False),
+                 (("map", "--module", absent / "libabsent.so", page), r"cannot load the inference module", False),
+                 (("map", "--module", ctypes.util.find_library("m"), page), "does not export InitModule and", False),
                  (("map", "--repeat", 0), "--repeat", False)]
         for args, message, refused in cases:
             with self.subTest(args=args):
