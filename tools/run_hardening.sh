@@ -18,7 +18,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${TESSARINE_HARDENING_BUILD_DIR:-$root/build-hardening}
 fuzz_seconds=${1:-}
 
-openvino_cmake=$("$root/.venv/bin/python" -c 'import openvino, os; print(os.path.join(os.path.dirname(openvino.__file__), "cmake"))')
+openvino_cmake=$("$root/.venv/bin/python" -c \
+    'import openvino, os; print(os.path.join(os.path.dirname(openvino.__file__), "cmake"))')
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DTESSARINE_FUZZ=ON -DTESSARINE_BUILD_TOOLS=OFF -DOpenVINO_DIR="$openvino_cmake" \
     -DPython3_EXECUTABLE="$root/.venv/bin/python" >/dev/null

@@ -31,27 +31,32 @@ SLOTS = [
 
 # Field offsets of TensorData (name, type, dims, data, size, reserved) and its size.
 ABIS = {
-    "microsoft": ("x86_64-pc-windows-msvc", ["-nostdinc", "-isystem", str(HERE / "msvc_std")], [0, 32, 40, 64, 72, 80], 88),
+    "microsoft": ("x86_64-pc-windows-msvc", ["-nostdinc", "-isystem", str(HERE / "msvc_std")],
+                  [0, 32, 40, 64, 72, 80], 88),
     "itanium": ("x86_64-linux-gnu", [], [0, 8, 16, 40, 48, 56], 64),  # libstdc++'s old-ABI std::string is one pointer
 }
 
-PROBE = b"""#include "image_ai_inference.h"
+# N for width x height: cells of 8, 16 and 32 pixels, each side rounded up.
+CELLS = {(640, 640): 8400, (100, 50): 127, (0, 0): 3, (650, 650): 82 * 82 + 41 * 41 + 21 * 21}
+PROBE = ("""#include "image_ai_inference.h"
 void Probe(IImageAIInference& object) { object.ReleaseModel(); }
 unsigned long long record_size = sizeof(TensorData);
 static_assert(image_ai::kOutputDescriptorBytes == 64 && image_ai::kOutputDescriptorChannelsAt == 40, "descriptor");
 static_assert(image_ai::kDetectionRows == 84, "detection rows");
-"""
+#ifndef _MSC_VER
+#include <cstdio>
+int main() {
+""" + "".join(f'std::printf("%llu ", (unsigned long long)image_ai::DetectionCells({w}, {h}));' for w, h in CELLS) + """
+}
+#endif
+""").encode()
 
-# N for width x height: cells of 8, 16 and 32 pixels, each side rounded up.
-CELLS = {(640, 640): 8400, (100, 50): 127, (0, 0): 3, (650, 650): 82 * 82 + 41 * 41 + 21 * 21}
-CELLS_PROBE = ('#include <cstdio>\n#include "image_ai_inference.h"\nint main() {\n'
-               + "".join(f'    std::printf("%llu ", (unsigned long long)image_ai::DetectionCells({w}, {h}));\n' for w, h in CELLS)
-               + "}\n").encode()
 
-
-def compile_probe(clang, target, flags, include, source, *extra):
-    command = [clang, f"--target={target}", "-std=c++17", *flags, "-I", include, "-x", "c++", "-", *extra]
-    run = subprocess.run(command, input=source, capture_output=True)
+def dump(clang, target, flags, include, output):
+    """Clang's layout dumps of PROBE; for Itanium also the program, run for its cell counts."""
+    command = [clang, f"--target={target}", "-std=c++17", *flags, "-I", include, "-Xclang", "-fdump-vtable-layouts",
+               "-Xclang", "-fdump-record-layouts", "-x", "c++", "-", *output]
+    run = subprocess.run(command, input=PROBE, capture_output=True)
     if run.returncode != 0:
         sys.exit(f"{' '.join(command)} failed:\n{run.stderr.decode()}")
     return run.stdout.decode()
@@ -72,19 +77,18 @@ def record(text):
 def main():
     clang, include, *itanium_flags = sys.argv[1:]
     failures = []
-    for abi, (target, flags, offsets, size) in ABIS.items():
-        flags = flags + (itanium_flags if abi == "itanium" else [])
-        text = compile_probe(clang, target, flags, include, PROBE, "-Xclang", "-fdump-vtable-layouts",
-                             "-Xclang", "-fdump-record-layouts", "-c", "-o", "/dev/null")
-        found, layout = slots(text), record(text)
-        print(f"{abi} ({target}): {len(found)} slots, TensorData offsets and size {layout}")
-        if found != SLOTS:
-            failures.append(f"{abi}: slots\n  " + "\n  ".join(f"{k}: {s}" for k, s in enumerate(found)))
-        if layout != (offsets, size):
-            failures.append(f"{abi}: TensorData offsets and size {layout}, expected {(offsets, size)}")
     with tempfile.TemporaryDirectory() as folder:
-        compile_probe(clang, "x86_64-linux-gnu", itanium_flags, include, CELLS_PROBE, "-o", f"{folder}/cells")
-        cells = [int(n) for n in subprocess.run([f"{folder}/cells"], capture_output=True, text=True).stdout.split()]
+        for abi, (target, flags, offsets, size) in ABIS.items():
+            itanium = abi == "itanium"
+            text = dump(clang, target, flags + (itanium_flags if itanium else []), include,
+                        ["-o", f"{folder}/probe"] if itanium else ["-c", "-o", "/dev/null"])
+            found, layout = slots(text), record(text)
+            print(f"{abi} ({target}): {len(found)} slots, TensorData offsets and size {layout}")
+            if found != SLOTS:
+                failures.append(f"{abi}: slots\n  " + "\n  ".join(f"{k}: {s}" for k, s in enumerate(found)))
+            if layout != (offsets, size):
+                failures.append(f"{abi}: TensorData offsets and size {layout}, expected {(offsets, size)}")
+        cells = [int(n) for n in subprocess.run([f"{folder}/probe"], capture_output=True, text=True).stdout.split()]
     if cells != list(CELLS.values()):
         failures.append(f"DetectionCells of {list(CELLS)}: {cells}, expected {list(CELLS.values())}")
     if failures:

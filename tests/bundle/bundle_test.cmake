@@ -68,4 +68,5 @@ if(problems)
     message(FATAL_ERROR "${problems}all the host mapped:\n${out}")
 endif()
 list(LENGTH mapped count)
-message(STATUS "the moved bundle ran the model; ${count} shared objects mapped, none from the checkout, its build or the runtime built against")
+message(STATUS "the moved bundle ran the model; ${count} shared objects mapped, none from ${SOURCE_DIR}, "
+    "${BUILD_DIR} or ${RUNTIME_DIR}")

@@ -82,7 +82,8 @@ bool Matches(const Tensor& want, const void* data, const std::vector<int64_t>& d
 
 bool RuntimePasses(ov::Core& core, const std::string& model, std::vector<DataSet>& sets) {
     try {
-        ov::InferRequest request = core.compile_model(core.read_model(model, ov::Tensor()), "CPU").create_infer_request();
+        ov::InferRequest request =
+            core.compile_model(core.read_model(model, ov::Tensor()), "CPU").create_infer_request();
         for (DataSet& set : sets) {
             // By position: the runtime may give an input the name of the
             // output it passes through, and its own name is gone then.
@@ -145,13 +146,15 @@ TEST(OnnxNodeCases, TheModuleLosesNoCaseTheRuntimePasses) {
         const bool runtime_outputs = loaded && ModulePasses(*object, c.sets, true);
         count["runtime"] += runtime, count["host_buffers"] += host_buffers, count["runtime_outputs"] += runtime_outputs;
         if (runtime && !(host_buffers && runtime_outputs))
-            lost.push_back(c.name + (host_buffers ? "" : " (host buffers)") + (runtime_outputs ? "" : " (runtime outputs)"));
+            lost.push_back(c.name + (host_buffers ? "" : " (host buffers)") +
+                           (runtime_outputs ? "" : " (runtime outputs)"));
     }
     std::printf("ONNX node cases of onnx 1.16.2: %zu; run %d: runtime passes %d, module passes %d with host buffers "
                 "and %d with runtime outputs, lost %zu; counted apart: scalar %d, element type without a DataType "
                 "code %d, without inputs %d, not tensors %d, unreadable %d\n",
                 cases.size(), count["run"], count["runtime"], count["host_buffers"], count["runtime_outputs"],
-                lost.size(), count["scalar"], count["type"], count["no_inputs"], count["not_tensor"], count["unreadable"]);
+                lost.size(), count["scalar"], count["type"], count["no_inputs"], count["not_tensor"],
+                count["unreadable"]);
     for (const std::string& name : lost) ADD_FAILURE() << "the runtime passes " << name << "; the module does not";
     EXPECT_GT(count["runtime"], count["run"] / 2);  // guards against cases read wrongly, which fail on both sides
 }

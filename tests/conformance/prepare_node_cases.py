@@ -67,7 +67,8 @@ def main(wheel_dir, out_dir):
     pins = pinned_wheels(TOOLS / "default_assets.txt")
     out_dir.mkdir(parents=True, exist_ok=True)
     lines = []
-    with zipfile.ZipFile(find_wheel(wheel_dir, "onnx", *pins["onnx"])) as wheel, open(out_dir / "data.bin", "wb") as data:
+    wheel_file = find_wheel(wheel_dir, "onnx", *pins["onnx"])
+    with zipfile.ZipFile(wheel_file) as wheel, open(out_dir / "data.bin", "wb") as data:
         by_case = {}
         for name in wheel.namelist():
             if name.startswith(NODE_DIR) and not name.endswith("/"):
@@ -91,7 +92,8 @@ def main(wheel_dir, out_dir):
                         name = names[side][index] if index < len(names[side]) else proto.name
                         array = np.ascontiguousarray(numpy_helper.to_array(proto))
                         dims = "\t".join(str(d) for d in array.shape)
-                        lines.append(f"{side}\t{name}\t{DATA_TYPE_CODES[proto.data_type]}\t{data.tell()}\t{array.nbytes}\t{dims}")
+                        code = DATA_TYPE_CODES[proto.data_type]
+                        lines.append(f"{side}\t{name}\t{code}\t{data.tell()}\t{array.nbytes}\t{dims}")
                         data.write(array.tobytes())
     (out_dir / "cases.txt").write_text("\n".join(lines) + "\n")
 
