@@ -1,7 +1,7 @@
 # What `cmake --install` puts under its prefix, a tree that may be moved
 # anywhere as a whole:
 #
-#   include/image_ai_inference.h
+#   include/image_ai_inference.h, image_ai_host.h
 #   lib/ (bin/ on Windows)   the module and the part of the OpenVINO runtime it
 #                            uses, side by side: the runtime finds its plugins
 #                            and readers next to its own library, and the
@@ -23,7 +23,7 @@ set(TESSARINE_INSTALL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tessarine)
 install(TARGETS tessarine_openvino
     LIBRARY DESTINATION ${TESSARINE_INSTALL_RUNTIME_DIR}
     RUNTIME DESTINATION ${TESSARINE_INSTALL_RUNTIME_DIR})
-install(FILES include/image_ai_inference.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES include/image_ai_inference.h include/image_ai_host.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # The runtime's files, from where the runtime library itself lies (the wheel's
 # openvino/libs, or the archive's runtime/bin/intel64/Release). Only what the

@@ -1,20 +1,19 @@
 // The ONNX backend's node test cases (onnx 1.16.2, written out at build time
 // by prepare_node_cases.py), each run on the runtime directly and through the
-// production library's DoInference(2), with the host's output buffers and
-// with outputs the runtime allocates. A case passes when every output of
-// every data set matches ONNX's reference. What the runtime itself gets wrong
-// is not the module's to fix; a case the runtime passes, the module must pass
-// too.
+// production library's tensors form, with the host's output buffers and with
+// outputs the runtime allocates. A case passes when every output of every
+// data set matches ONNX's reference. What the runtime itself gets wrong is not
+// the module's to fix; a case the runtime passes, the module must pass too.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 
-#include "hardening/host.h"
+#include "image_ai_host.h"
+#include "test_support.h"
 
 namespace {
 
@@ -23,6 +22,8 @@ struct Tensor {
     int32_t code;
     std::vector<int64_t> dims;
     std::vector<unsigned char> bytes;
+    // A tensor of no elements still has an address, for the module and the runtime alike.
+    void* Data() { return bytes.empty() ? static_cast<void*>(this) : bytes.data(); }
 };
 
 struct DataSet {
@@ -38,80 +39,64 @@ std::vector<Case> ReadCases(const std::string& dir) {
     std::ifstream list(dir + "/cases.txt"), data(dir + "/data.bin", std::ios::binary);
     if (!list || !data) throw std::runtime_error("no node cases in " + dir);
     std::vector<Case> cases;
-    for (std::string line; std::getline(list, line);) {
+    for (std::string line, what; std::getline(list, line);) {
         std::istringstream fields(line);
-        std::string what;
         std::getline(fields, what, '\t');
         if (what == "case") {
-            Case& c = cases.emplace_back();
-            std::getline(fields, c.name, '\t');
-            std::getline(fields, c.kind, '\t');
+            fields >> cases.emplace_back().name >> cases.back().kind;
         } else if (what == "set") {
             cases.back().sets.emplace_back();
         } else {
-            Tensor t;
-            std::getline(fields, t.name, '\t');
-            int64_t offset = 0, size = 0;
+            DataSet& set = cases.back().sets.back();
+            Tensor& t = (what == "in" ? set.inputs : set.outputs).emplace_back();
+            int64_t offset, size;
+            std::getline(fields, t.name, '\t');  // may be empty
             fields >> t.code >> offset >> size;
             for (int64_t d; fields >> d;) t.dims.push_back(d);
             t.bytes.resize(size);
             data.seekg(offset).read(reinterpret_cast<char*>(t.bytes.data()), size);
-            DataSet& set = cases.back().sets.back();
-            (what == "in" ? set.inputs : set.outputs).push_back(std::move(t));
         }
     }
     return cases;
 }
 
-std::vector<char> ModelBytes(const std::string& dir, const std::string& name) {
-    std::ifstream file(dir + "/" + name + ".onnx", std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
+// ONNX's own tolerance for floating-point results; the rest must be exact.
 template <class T>
 bool Close(const void* got, const void* want, size_t count) {
     for (size_t i = 0; i < count; ++i) {
-        const double a = static_cast<double>(static_cast<const T*>(got)[i]);
-        const double b = static_cast<double>(static_cast<const T*>(want)[i]);
+        const double a = static_cast<const T*>(got)[i], b = static_cast<const T*>(want)[i];
         if (std::isnan(a) != std::isnan(b) || (!std::isnan(b) && !(std::fabs(a - b) <= 1e-7 + 1e-3 * std::fabs(b))))
             return false;
     }
     return true;
 }
 
-// ONNX's own tolerance for floating-point results; the rest must be exact.
-bool Matches(const Tensor& want, const void* data, const ov::Shape& shape) {
-    if (std::vector<int64_t>(shape.begin(), shape.end()) != want.dims) return false;
-    const size_t count = ov::shape_size(shape);
+bool Matches(const Tensor& want, const void* data, const std::vector<int64_t>& dims) {
+    if (dims != want.dims) return false;
+    const size_t count = want.bytes.size() / Tessarine::DataTypeToElementType(want.code).size();
     if (want.code == DATA_TYPE_FLOAT16) return Close<ov::float16>(data, want.bytes.data(), count);
     if (want.code == DATA_TYPE_FLOAT32) return Close<float>(data, want.bytes.data(), count);
     if (want.code == DATA_TYPE_FLOAT64) return Close<double>(data, want.bytes.data(), count);
     return std::memcmp(data, want.bytes.data(), want.bytes.size()) == 0;
 }
 
-// A buffer of no elements still has an address, for the module and the runtime alike.
-void* Data(Tensor& t) {
-    static unsigned char no_bytes;
-    return t.bytes.empty() ? &no_bytes : t.bytes.data();
-}
-
-ov::Tensor View(Tensor& t) {
-    return {Tessarine::DataTypeToElementType(t.code), ov::Shape(t.dims.begin(), t.dims.end()), Data(t)};
-}
-
-bool RuntimePasses(ov::Core& core, const std::vector<char>& bytes, std::vector<DataSet>& sets) {
+bool RuntimePasses(ov::Core& core, const std::string& model, std::vector<DataSet>& sets) {
     try {
-        const std::string model(bytes.begin(), bytes.end());
-        ov::CompiledModel compiled = core.compile_model(core.read_model(model, ov::Tensor()), "CPU");
-        ov::InferRequest request = compiled.create_infer_request();
+        ov::InferRequest request =
+            core.compile_model(core.read_model(model, ov::Tensor()), "CPU").create_infer_request();
         for (DataSet& set : sets) {
             // By position: the runtime may give an input the name of the
             // output it passes through, and its own name is gone then.
-            for (size_t i = 0; i < set.inputs.size(); ++i) request.set_input_tensor(i, View(set.inputs[i]));
+            for (size_t i = 0; i < set.inputs.size(); ++i) {
+                Tensor& t = set.inputs[i];
+                const ov::Shape shape(t.dims.begin(), t.dims.end());
+                request.set_input_tensor(i, {Tessarine::DataTypeToElementType(t.code), shape, t.Data()});
+            }
             request.infer();
             for (size_t i = 0; i < set.outputs.size(); ++i) {
                 const ov::Tensor result = request.get_output_tensor(i);
-                if (!Matches(set.outputs[i], result.data(), result.get_shape())) return false;
+                const ov::Shape shape = result.get_shape();
+                if (!Matches(set.outputs[i], result.data(), {shape.begin(), shape.end()})) return false;
             }
         }
         return true;
@@ -123,7 +108,7 @@ bool RuntimePasses(ov::Core& core, const std::vector<char>& bytes, std::vector<D
 bool ModulePasses(IImageAIInference& object, std::vector<DataSet>& sets, bool runtime_outputs) {
     for (DataSet& set : sets) {
         std::vector<TensorData> inputs, outputs;
-        for (Tensor& t : set.inputs) inputs.push_back(Record(t.name, t.dims, Data(t), t.code));
+        for (Tensor& t : set.inputs) inputs.push_back(Record(t.name, t.dims, t.Data(), t.code));
         std::vector<std::vector<unsigned char>> buffers;
         for (const Tensor& t : set.outputs) {
             std::vector<unsigned char>& buffer = buffers.emplace_back(t.bytes.size() + 1, 0xCD);
@@ -132,11 +117,8 @@ bool ModulePasses(IImageAIInference& object, std::vector<DataSet>& sets, bool ru
         if (runtime_outputs) outputs.front().dims.front() = -1;
         StdoutCapture quiet;
         if (!object.DoInference(inputs, outputs)) return false;
-        for (size_t i = 0; i < outputs.size(); ++i) {
-            const TensorData& got = outputs[i];
-            if (!Matches(set.outputs[i], got.data, ov::Shape(got.dims.begin(), got.dims.end()))) return false;
-            if (buffers[i].back() != 0xCD) return false;  // written past the host's buffer
-        }
+        for (size_t i = 0; i < outputs.size(); ++i)  // nor written past the host's buffer
+            if (!Matches(set.outputs[i], outputs[i].data, outputs[i].dims) || buffers[i].back() != 0xCD) return false;
     }
     return true;
 }
@@ -144,40 +126,37 @@ bool ModulePasses(IImageAIInference& object, std::vector<DataSet>& sets, bool ru
 TEST(OnnxNodeCases, TheModuleLosesNoCaseTheRuntimePasses) {
     const std::string dir = TESSARINE_NODE_CASES_DIR;
     std::vector<Case> cases = ReadCases(dir);
+    const image_ai::ModuleLibrary library(TESSARINE_MODULE_FILE);
     ov::Core core;
     core.set_property("CPU", ov::hint::inference_precision(ov::element::f32));
-    std::map<std::string, int> apart;
-    int run = 0, runtime = 0, host_buffers = 0, runtime_outputs = 0;
+    std::map<std::string, int> count;
     std::vector<std::string> lost;
     for (Case& c : cases) {
-        if (c.kind != "run") {
-            ++apart[c.kind];
-            continue;
-        }
-        ++run;
-        const std::vector<char> bytes = ModelBytes(dir, c.name);
-        const bool runtime_passes = RuntimePasses(core, bytes, c.sets);
-        ObjectPtr object = NewHostObject();
+        ++count[c.kind];
+        if (c.kind != "run") continue;
+        const std::vector<char> bytes = ReadFileBytes(dir + "/" + c.name + ".onnx");
+        const bool runtime = RuntimePasses(core, {bytes.begin(), bytes.end()}, c.sets);
+        image_ai::ObjectPtr object = library.NewObject();
         bool loaded;
         {
             StdoutCapture quiet;
             loaded = object->LoadModel(bytes.data(), bytes.size(), -1, 3);
         }
-        const bool host_passes = loaded && ModulePasses(*object, c.sets, false);
-        const bool runtime_outputs_pass = loaded && ModulePasses(*object, c.sets, true);
-        runtime += runtime_passes, host_buffers += host_passes, runtime_outputs += runtime_outputs_pass;
-        if (runtime_passes && !(host_passes && runtime_outputs_pass))
-            lost.push_back(c.name + (host_passes ? "" : " (host buffers)") +
-                           (runtime_outputs_pass ? "" : " (runtime outputs)"));
+        const bool host_buffers = loaded && ModulePasses(*object, c.sets, false);
+        const bool runtime_outputs = loaded && ModulePasses(*object, c.sets, true);
+        count["runtime"] += runtime, count["host_buffers"] += host_buffers, count["runtime_outputs"] += runtime_outputs;
+        if (runtime && !(host_buffers && runtime_outputs))
+            lost.push_back(c.name + (host_buffers ? "" : " (host buffers)") +
+                           (runtime_outputs ? "" : " (runtime outputs)"));
     }
     std::printf("ONNX node cases of onnx 1.16.2: %zu; run %d: runtime passes %d, module passes %d with host buffers "
-                "and %d with runtime outputs, lost %d; counted apart: scalar %d, element type without a DataType "
+                "and %d with runtime outputs, lost %zu; counted apart: scalar %d, element type without a DataType "
                 "code %d, without inputs %d, not tensors %d, unreadable %d\n",
-                cases.size(), run, runtime, host_buffers, runtime_outputs, static_cast<int>(lost.size()),
-                apart["scalar"], apart["type"], apart["no_inputs"], apart["not_tensor"], apart["unreadable"]);
+                cases.size(), count["run"], count["runtime"], count["host_buffers"], count["runtime_outputs"],
+                lost.size(), count["scalar"], count["type"], count["no_inputs"], count["not_tensor"],
+                count["unreadable"]);
     for (const std::string& name : lost) ADD_FAILURE() << "the runtime passes " << name << "; the module does not";
-    // Guards against cases read wrongly, which would fail on both sides.
-    EXPECT_GT(runtime, run / 2);
+    EXPECT_GT(count["runtime"], count["run"] / 2);  // guards against cases read wrongly, which fail on both sides
 }
 
 }  // namespace

@@ -17,8 +17,6 @@ cases.txt, one tab-separated line per item:
   in|out NAME CODE OFFSET BYTES DIMS...   a tensor of that set: its DataType
                      code, where its bytes are in data.bin, its dims
 """
-import glob
-import os
 import pathlib
 import sys
 import zipfile
@@ -27,7 +25,8 @@ import numpy as np
 import onnx
 from onnx import TensorProto, numpy_helper
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools"))
+TOOLS = pathlib.Path(__file__).resolve().parents[2] / "tools"
+sys.path.insert(0, str(TOOLS))
 from extract_default_assets import find_wheel, pinned_wheels  # noqa: E402
 
 NODE_DIR = "onnx/backend/test/data/node/"
@@ -39,41 +38,37 @@ DATA_TYPE_CODES = {
 
 
 def read_sets(wheel, case, members):
-    """[(inputs, outputs)] per data set, each a list of TensorProto."""
+    """[(inputs, outputs)] per data set, each a list of TensorProto in index order."""
+    def tensors(data_set, kind):
+        files = sorted((m for m in members if m.startswith(f"{data_set}/{kind}_")),
+                       key=lambda m: int(m.rsplit("_", 1)[1].split(".")[0]))
+        return [TensorProto.FromString(wheel.read(NODE_DIR + case + "/" + m)) for m in files]
     sets = sorted({m.split("/")[0] for m in members if m.startswith("test_data_set_")})
-    result = []
-    for data_set in sets:
-        def tensors(kind):
-            files = sorted((m for m in members if m.startswith(f"{data_set}/{kind}_")),
-                           key=lambda m: int(m.rsplit("_", 1)[1].split(".")[0]))
-            return [TensorProto.FromString(wheel.read(NODE_DIR + case + "/" + m)) for m in files]
-        result.append((tensors("input"), tensors("output")))
-    return result
+    return [(tensors(s, "input"), tensors(s, "output")) for s in sets]
 
 
 def kind_of(model, sets):
-    ports = list(model.graph.input) + list(model.graph.output)
-    if any(port.type.WhichOneof("value") != "tensor_type" for port in ports):
-        return "not_tensor", None
-    try:
-        arrays = [[[numpy_helper.to_array(t) for t in tensors] for tensors in data_set] for data_set in sets]
-    except Exception:  # protos of elements the onnx package cannot turn into arrays
-        return "unreadable", None
+    if any(p.type.WhichOneof("value") != "tensor_type" for p in list(model.graph.input) + list(model.graph.output)):
+        return "not_tensor"
     protos = [t for data_set in sets for tensors in data_set for t in tensors]
+    try:
+        for t in protos:
+            numpy_helper.to_array(t)
+    except Exception:  # protos of elements the onnx package cannot turn into arrays
+        return "unreadable"
     if any(t.data_type not in DATA_TYPE_CODES for t in protos):
-        return "type", None
+        return "type"
     if any(len(t.dims) == 0 for t in protos):
-        return "scalar", None
-    if any(not inputs for inputs, _ in sets):
-        return "no_inputs", None
-    return "run", arrays
+        return "scalar"
+    return "no_inputs" if any(not inputs for inputs, _ in sets) else "run"
 
 
 def main(wheel_dir, out_dir):
-    pins = pinned_wheels(pathlib.Path(__file__).resolve().parents[2] / "tools" / "default_assets.txt")
+    pins = pinned_wheels(TOOLS / "default_assets.txt")
     out_dir.mkdir(parents=True, exist_ok=True)
     lines = []
-    with zipfile.ZipFile(find_wheel(wheel_dir, "onnx", *pins["onnx"])) as wheel, open(out_dir / "data.bin", "wb") as data:
+    wheel_file = find_wheel(wheel_dir, "onnx", *pins["onnx"])
+    with zipfile.ZipFile(wheel_file) as wheel, open(out_dir / "data.bin", "wb") as data:
         by_case = {}
         for name in wheel.namelist():
             if name.startswith(NODE_DIR) and not name.endswith("/"):
@@ -81,25 +76,25 @@ def main(wheel_dir, out_dir):
                 by_case.setdefault(case, []).append(member)
         for case in sorted(by_case):
             model_bytes = wheel.read(NODE_DIR + case + "/model.onnx")
-            model = onnx.load_from_string(model_bytes)
-            sets = read_sets(wheel, case, by_case[case])
-            kind, arrays = kind_of(model, sets)
+            model, sets = onnx.load_from_string(model_bytes), read_sets(wheel, case, by_case[case])
+            kind = kind_of(model, sets)
             lines.append(f"case\t{case}\t{kind}")
             if kind != "run":
                 continue
             (out_dir / f"{case}.onnx").write_bytes(model_bytes)
-            graph_inputs = [i.name for i in model.graph.input if i.name not in {t.name for t in model.graph.initializer}]
-            graph_outputs = [o.name for o in model.graph.output]
-            for (inputs, outputs), (input_arrays, output_arrays) in zip(sets, arrays):
+            initializers = {t.name for t in model.graph.initializer}
+            names = {"in": [i.name for i in model.graph.input if i.name not in initializers],
+                     "out": [o.name for o in model.graph.output]}
+            for inputs, outputs in sets:
                 lines.append("set")
-                for side, protos, values, names in (("in", inputs, input_arrays, graph_inputs),
-                                                    ("out", outputs, output_arrays, graph_outputs)):
-                    for index, (proto, array) in enumerate(zip(protos, values)):
-                        name = names[index] if index < len(names) else proto.name
-                        raw = np.ascontiguousarray(array).tobytes()
+                for side, protos in (("in", inputs), ("out", outputs)):
+                    for index, proto in enumerate(protos):
+                        name = names[side][index] if index < len(names[side]) else proto.name
+                        array = np.ascontiguousarray(numpy_helper.to_array(proto))
                         dims = "\t".join(str(d) for d in array.shape)
-                        lines.append(f"{side}\t{name}\t{DATA_TYPE_CODES[proto.data_type]}\t{data.tell()}\t{len(raw)}\t{dims}")
-                        data.write(raw)
+                        code = DATA_TYPE_CODES[proto.data_type]
+                        lines.append(f"{side}\t{name}\t{code}\t{data.tell()}\t{array.nbytes}\t{dims}")
+                        data.write(array.tobytes())
     (out_dir / "cases.txt").write_text("\n".join(lines) + "\n")
 
 
