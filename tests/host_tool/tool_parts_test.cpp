@@ -1,12 +1,10 @@
 // The tool's own parts, exact, on cases small enough to work out by hand: the
 // letterbox and the way back to the picture's pixels, the decoding and
-// suppression of the detection head, and .npy files. (tool_checks.py sees the
-// letterboxed canvas through the tool.)
+// suppression of the detection head, and .npy element types. (tool_checks.py
+// sees the letterboxed canvas and the .npy files through the tool.)
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
-#include <fstream>
 
 #include "detections.h"
 #include "image_ai_inference.h"
@@ -59,12 +57,6 @@ TEST(Detections, EachCellProposesItsBestClassAtOrAboveTheThreshold) {
     EXPECT_EQ(std::make_pair(found[2].class_id, found[2].score), std::make_pair(2, 0.25f));  // equal to the threshold
 }
 
-TEST(Detections, OverlapIsIntersectionOverUnion) {
-    EXPECT_FLOAT_EQ(IntersectionOverUnion({0, 0, 10, 10}, {5, 0, 15, 10}), 50.f / 150.f);
-    EXPECT_EQ(IntersectionOverUnion({0, 0, 10, 10}, {20, 20, 30, 30}), 0.f);
-    EXPECT_EQ(IntersectionOverUnion({0, 0, 10, 10}, {0, 0, 10, 10}), 1.f);
-}
-
 TEST(Detections, SuppressionDropsOverlapsOfOneClassBestFirstUpToTheCount) {
     using Kept = std::vector<std::pair<int, float>>;
     const struct {
@@ -85,21 +77,6 @@ TEST(Detections, SuppressionDropsOverlapsOfOneClassBestFirstUpToTheCount) {
             kept.emplace_back(d.class_id, d.score);
         EXPECT_EQ(kept, c.kept);
     }
-}
-
-TEST(Npy, WritesAlignedDataThatReadsBack) {
-    const int64_t values[6] = {1, -2, 3, -4, 5, 1LL << 40};
-    const std::string path = testing::TempDir() + "round_trip.npy";
-    WriteNpy(path, KindByName("i64"), {2, 3}, values);
-    const NpyArray array = ReadNpy(path);
-    EXPECT_EQ(array.kind->data_type, DATA_TYPE_INT64);
-    EXPECT_EQ(array.shape, (std::vector<int64_t>{2, 3}));
-    ASSERT_EQ(array.bytes.size(), sizeof values);
-    EXPECT_EQ(std::memcmp(array.bytes.data(), values, sizeof values), 0);
-    const std::streamoff file_size = std::ifstream(path, std::ios::binary | std::ios::ate).tellg();
-    EXPECT_EQ((file_size - std::streamoff(sizeof values)) % 64, 0);  // the data starts on a 64-byte boundary
-    std::ofstream(path) << "plain text, not an array";
-    EXPECT_THROW(ReadNpy(path), std::runtime_error);
 }
 
 TEST(Npy, DescrsGiveDataTypeCodes) {
