@@ -50,7 +50,10 @@ protected:
 void RefuseIrFromMemory(const std::string& model_bytes) {
     BytesBuffer buffer(model_bytes);
     std::istream stream(&buffer);
-    ov::frontend::FrontEndManager manager;
+    // One manager for the process: a new one lists the runtime's folder for
+    // frontend libraries, a third of a millisecond a load; asking it is
+    // serialized by the manager itself.
+    static ov::frontend::FrontEndManager manager;
     const ov::frontend::FrontEnd::Ptr reader = manager.load_by_model(ov::AnyVector{&stream});
     if (reader && reader->get_name() == "ir")
         throw std::invalid_argument(
