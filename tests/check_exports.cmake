@@ -1,16 +1,7 @@
 # Fails unless the dynamic symbol table defines exactly InitModule and ReleaseModule.
-execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-    message(FATAL_ERROR "nm failed on ${LIBRARY}")
-endif()
-string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
-set(names)
-foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^.* [A-Za-z] " "" name "${line}")
-    list(APPEND names ${name})
-endforeach()
-list(SORT names)
+execute_process(COMMAND nm -D --defined-only --format=just-symbols ${LIBRARY} OUTPUT_VARIABLE names
+    OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+string(REPLACE "\n" ";" names "${names}")  # nm sorts by name
 if(NOT names STREQUAL "InitModule;ReleaseModule")
     message(FATAL_ERROR "exported: ${names}; expected exactly InitModule and ReleaseModule")
 endif()
-message(STATUS "exports: ${names}")

@@ -1,22 +1,21 @@
 #!/usr/bin/env python3
-"""Writes the ONNX backend's node test cases in a form the conformance test reads.
-
-Usage: prepare_node_cases.py WHEEL_DIR OUTPUT_DIR
-
-The cases come from the pinned onnx==1.16.2 wheel (tools/default_assets.txt),
-which tools/setup.sh downloads; the wheel is read, not installed. OUTPUT_DIR
-gets each case's model as NAME.onnx, every tensor's bytes in data.bin, and
-cases.txt, one tab-separated line per item:
-
-  case NAME KIND     KIND: run, or why the module cannot be given the case:
-                     scalar (a rank-0 input or output), type (an element type
-                     without a DataType code), not_tensor (a sequence, map or
-                     optional), unreadable (data the onnx package cannot read),
-                     no_inputs (DoInference takes at least one input)
-  set                a test data set of the case before
-  in|out NAME CODE OFFSET BYTES DIMS...   a tensor of that set: its DataType
-                     code, where its bytes are in data.bin, its dims
-"""
+# Writes the ONNX backend's node test cases in a form the conformance test reads.
+#
+# Usage: prepare_node_cases.py WHEEL_DIR OUTPUT_DIR
+#
+# The cases come from the pinned onnx==1.16.2 wheel (tools/default_assets.txt),
+# which tools/setup.sh downloads; the wheel is read, not installed. OUTPUT_DIR
+# gets each case's model as NAME.onnx, every tensor's bytes in data.bin, and
+# cases.txt, one tab-separated line per item:
+#
+#   case NAME KIND     KIND: run, or why the module cannot be given the case:
+#                      scalar (a rank-0 input or output), type (an element type
+#                      without a DataType code), not_tensor (a sequence, map or
+#                      optional), unreadable (data the onnx package cannot read),
+#                      no_inputs (DoInference takes at least one input)
+#   set                a test data set of the case before
+#   in|out NAME CODE OFFSET BYTES DIMS...   a tensor of that set: its DataType
+#                      code, where its bytes are in data.bin, its dims
 import pathlib
 import sys
 import zipfile
@@ -30,11 +29,8 @@ sys.path.insert(0, str(TOOLS))
 from extract_default_assets import find_wheel, pinned_wheels  # noqa: E402
 
 NODE_DIR = "onnx/backend/test/data/node/"
-DATA_TYPE_CODES = {
-    TensorProto.BOOL: 0, TensorProto.INT8: 1, TensorProto.UINT8: 2, TensorProto.INT16: 3, TensorProto.UINT16: 4,
-    TensorProto.INT32: 5, TensorProto.UINT32: 6, TensorProto.INT64: 7, TensorProto.UINT64: 8,
-    TensorProto.FLOAT16: 9, TensorProto.FLOAT: 10, TensorProto.DOUBLE: 11,
-}
+DATA_TYPE_CODES = {getattr(TensorProto, t): code for code, t in enumerate(
+    "BOOL INT8 UINT8 INT16 UINT16 INT32 UINT32 INT64 UINT64 FLOAT16 FLOAT DOUBLE".split())}
 
 
 def read_sets(wheel, case, members):
@@ -64,10 +60,9 @@ def kind_of(model, sets):
 
 
 def main(wheel_dir, out_dir):
-    pins = pinned_wheels(TOOLS / "default_assets.txt")
     out_dir.mkdir(parents=True, exist_ok=True)
     lines = []
-    wheel_file = find_wheel(wheel_dir, "onnx", *pins["onnx"])
+    wheel_file = find_wheel(wheel_dir, "onnx", *pinned_wheels(TOOLS / "default_assets.txt")["onnx"])
     with zipfile.ZipFile(wheel_file) as wheel, open(out_dir / "data.bin", "wb") as data:
         by_case = {}
         for name in wheel.namelist():
@@ -92,13 +87,13 @@ def main(wheel_dir, out_dir):
                         name = names[side][index] if index < len(names[side]) else proto.name
                         array = np.ascontiguousarray(numpy_helper.to_array(proto))
                         dims = "\t".join(str(d) for d in array.shape)
-                        code = DATA_TYPE_CODES[proto.data_type]
-                        lines.append(f"{side}\t{name}\t{code}\t{data.tell()}\t{array.nbytes}\t{dims}")
+                        lines.append(f"{side}\t{name}\t{DATA_TYPE_CODES[proto.data_type]}\t{data.tell()}\t"
+                                     f"{array.nbytes}\t{dims}")
                         data.write(array.tobytes())
     (out_dir / "cases.txt").write_text("\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":
     if len(sys.argv) != 3:
-        sys.exit(__doc__)
+        sys.exit("usage: prepare_node_cases.py WHEEL_DIR OUTPUT_DIR")
     main(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]))

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <set>
 
 #include "image_ai_host.h"
 
@@ -16,22 +15,17 @@ int main(int argc, char** argv) try {
     std::ifstream file(argv[1], std::ios::binary);
     const std::vector<char> model{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     std::vector<float> pixel = {1, 2, 4}, map(2);  // map0 = r + g + b, map1 = 2r - b + 0.5
-    std::vector<TensorData> inputs(1), outputs(1);
-    inputs[0].dims = {1, 3, 1, 1};
-    inputs[0].data = pixel.data();
-    outputs[0].dims = {1, 2, 1, 1};
-    outputs[0].data = map.data();
+    std::vector<TensorData> inputs{{"", DATA_TYPE_FLOAT32, {1, 3, 1, 1}, pixel.data()}};
+    std::vector<TensorData> outputs{{"", DATA_TYPE_FLOAT32, {1, 2, 1, 1}, map.data()}};
     image_ai::ObjectPtr object = library.NewObject();
     if (!object->LoadModel(model.data(), model.size(), -1, 3) || !object->DoInference(inputs, outputs) ||
         map != std::vector<float>{7, -1.5f})
         throw std::runtime_error("inference failed (" + object->GetLastErrorMessage() + ")");
     // Read while the object lives: the runtime may unload its plugins with it.
-    std::set<std::string> mapped;
     std::ifstream maps("/proc/self/maps");
     for (std::string line; std::getline(maps, line);)
         if (line.find('/') != std::string::npos && line.find(".so") != std::string::npos)
-            mapped.insert(line.substr(line.find('/')));
-    for (const std::string& path : mapped) std::printf("mapped %s\n", path.c_str());
+            std::printf("mapped %s\n", line.c_str() + line.find('/'));
     return 0;
 } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());

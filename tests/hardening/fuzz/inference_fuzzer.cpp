@@ -32,19 +32,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <tuple>
 
-#include "image_ai_host.h"
-#include "module/tessarine.h"
-#include "npu_double/core_with_npu_double.h"
+#include "test_support.h"
 
 namespace {
 
 constexpr uint64_t kMaxElements = 1 << 14, kRefusedClaimBytes = 64, kGuardBytes = 64, kReserved = 0x5EC0DE;
 constexpr unsigned char kGuard = 0xA5;
+constexpr size_t kSubjects = 8;
 
 void Require(bool condition, const char* what) {
     if (condition) return;
@@ -73,24 +69,22 @@ struct Bytes {
 // A host buffer of seeded bytes and a guard band behind it, in pages of its
 // own. Freed, its pages stay reserved with no access.
 struct HostBuffer {
-    HostBuffer(size_t bytes, uint8_t seed, bool input)
-        : size(bytes), mapped((bytes + kGuardBytes + 4095) & ~4095ul), seed(seed), is_input(input) {
-        void* pages = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        Require(pages != MAP_FAILED, "no pages for a host buffer");
-        at = static_cast<unsigned char*>(pages);
-        for (size_t i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(seed + i * 31);
+    HostBuffer(size_t bytes, uint8_t seed, bool input) : size(bytes), seed(seed), is_input(input) {
+        Require(at != MAP_FAILED, "no pages for a host buffer");
+        for (size_t i = 0; i < bytes; ++i) at[i] = Seeded(i);
         std::memset(at + bytes, kGuard, kGuardBytes);
     }
     ~HostBuffer() { munmap(at, mapped); }
+    unsigned char Seeded(size_t i) const { return static_cast<unsigned char>(seed + i * 31); }
     void Check() const {
         for (size_t i = 0; !freed && i < kGuardBytes; ++i) Require(at[size + i] == kGuard, "a write past a buffer");
-        for (size_t i = 0; !freed && is_input && i < size; ++i)
-            Require(at[i] == static_cast<unsigned char>(seed + i * 31), "a write into an input buffer");
+        for (size_t i = 0; !freed && is_input && i < size; ++i) Require(at[i] == Seeded(i), "a write into an input");
     }
-    size_t size, mapped;
+    size_t size, mapped = (size + kGuardBytes + 4095) & ~4095ul;
     uint8_t seed;
-    unsigned char* at;
     bool is_input, freed = false;
+    unsigned char* at = static_cast<unsigned char*>(
+        mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
 };
 
 struct Sequence {
@@ -102,8 +96,10 @@ struct Sequence {
     // later call of the same width and height reuses.
     bool built_for_own_dims = false;
 
-    void* Allocate(size_t bytes, uint8_t seed, bool input) {
+    // A buffer for the call, unless the nulls byte picks pointer `which` to be null (one in sixteen calls).
+    void* Allocate(size_t bytes, uint8_t seed, bool input, int which = -1) {
         Require(bytes <= kMaxElements * 8, "the fuzzer sized a buffer past its own limit");
+        if ((seed & 0x0F) == which) return nullptr;
         return buffers.emplace_back(std::make_unique<HostBuffer>(bytes, seed, input))->at;
     }
     void Free() {
@@ -135,10 +131,17 @@ struct Subject {
     bool convolution;                // an empty image may break its build until it is reloaded
     std::vector<std::string> names;  // offered to records: inputs, then outputs
     std::vector<char> bytes, plain_calls;
-    image_ai::ObjectPtr object{nullptr, nullptr};
+    ObjectPtr object = NewObject();
     std::unique_ptr<Sequence> last_plain;
     std::vector<unsigned char> expected;
 };
+
+uint64_t Product(std::initializer_list<uint64_t> factors) {  // saturating
+    uint64_t product = 1;
+    for (uint64_t f : factors)
+        if (__builtin_mul_overflow(product, f, &product)) return UINT64_MAX;
+    return product;
+}
 
 // Whether a claim overflows 64 bits of bytes as the module counts: zero dims count as one.
 bool Overflows(std::initializer_list<uint64_t> dims, uint64_t bytes) {
@@ -147,14 +150,9 @@ bool Overflows(std::initializer_list<uint64_t> dims, uint64_t bytes) {
     return false;
 }
 
-uint64_t Product(uint64_t a, uint64_t b, uint64_t c = 1) {  // saturating
-    uint64_t ab, abc;
-    return __builtin_mul_overflow(a, b, &ab) || __builtin_mul_overflow(ab, c, &abc) ? UINT64_MAX : abc;
-}
-
 uint64_t Elements(const std::vector<int64_t>& dims) {  // of the non-negative dims, saturating
     uint64_t n = 1;
-    for (int64_t d : dims) n = d >= 0 ? Product(n, uint64_t(d)) : n;
+    for (int64_t d : dims) n = d >= 0 ? Product({n, uint64_t(d)}) : n;
     return n;
 }
 
@@ -163,7 +161,6 @@ uint64_t ElementBytes(int32_t type) {  // unknown codes are refused before the d
 }
 
 void Halve(uint32_t& a, uint32_t& b) { (a >= b ? a : b) /= 2; }
-bool IsNull(uint8_t nulls, int which) { return (nulls & 0x0F) == which; }  // one pointer in sixteen calls
 
 TensorData DecodeRecord(Bytes& in, const Subject& subject, Sequence& sequence, bool input) {
     TensorData record;
@@ -226,17 +223,17 @@ void MapCall(Bytes& in, Subject& subject, Sequence& sequence) {
     uint64_t channels = null_desc ? 3 : channel_byte < 0xF8 ? channel_byte % 6 : in.Raw<uint64_t>();
     const bool input_refused = Overflows({3, height, width}, 4);
     const bool output_refused = Overflows({channels, out_height, out_width}, 4);
-    while (!input_refused && Product(3, width, height) > kMaxElements) Halve(width, height);
-    while (!output_refused && channels && Product(null_desc ? 3 : 1, out_width, out_height) > kMaxElements)
+    while (!input_refused && Product({3, width, height}) > kMaxElements) Halve(width, height);
+    while (!output_refused && channels && Product({null_desc ? 3u : 1u, out_width, out_height}) > kMaxElements)
         Halve(out_width, out_height);
-    while (!output_refused && Product(channels, out_width, out_height) > kMaxElements) channels /= 2;
+    while (!output_refused && Product({channels, out_width, out_height}) > kMaxElements) channels /= 2;
     sequence.empty_extent |= !width || !height;
-    const auto desc = image_ai::DescriptorFor(channels, kGuard);
+    const auto desc = Descriptor(channels);
     const uint8_t nulls = in.Byte();
-    const uint64_t input_bytes = input_refused ? kRefusedClaimBytes : Product(3, width, height) * 4;
-    const uint64_t output_bytes = output_refused ? kRefusedClaimBytes : Product(channels, out_width, out_height) * 4;
-    void* input = IsNull(nulls, 1) ? nullptr : sequence.Allocate(input_bytes, nulls, true);
-    void* output = IsNull(nulls, 2) ? nullptr : sequence.Allocate(output_bytes, nulls, false);
+    void* input =
+        sequence.Allocate(input_refused ? kRefusedClaimBytes : Product({3, width, height}) * 4, nulls, true, 1);
+    void* output = sequence.Allocate(
+        output_refused ? kRefusedClaimBytes : Product({channels, out_width, out_height}) * 4, nulls, false, 2);
     sequence.After(subject.object->DoInference(width, height, input, null_desc ? nullptr : desc.data(), out_width,
                                                out_height, output), *subject.object);
 }
@@ -246,16 +243,15 @@ void DetectCall(Bytes& in, Subject& subject, Sequence& sequence) {
     uint32_t width = in.Pick<uint32_t>(0xF8, 64), height = in.Pick<uint32_t>(0xF8, 64);
     const bool refused = Overflows({3, height, width}, 4);
     const auto head_elements = [&] { return kDetectionRows * DetectionCells(width, height); };
-    while (!refused && std::max(Product(3, width, height), head_elements()) > kMaxElements) Halve(width, height);
+    while (!refused && std::max(Product({3, width, height}), head_elements()) > kMaxElements) Halve(width, height);
     sequence.empty_extent |= !width || !height;
     const uint8_t nulls = in.Byte();
     uint64_t count = kReserved, dim2 = kReserved, dim1 = kReserved;
-    const uint64_t input_bytes = refused ? kRefusedClaimBytes : Product(3, width, height) * 4;
-    const uint64_t head_bytes = refused ? kRefusedClaimBytes : head_elements() * 4;
-    void* input = IsNull(nulls, 1) ? nullptr : sequence.Allocate(input_bytes, nulls, true);
-    void* output = IsNull(nulls, 2) ? nullptr : sequence.Allocate(head_bytes, nulls, false);
-    const bool ok = subject.object->DoInference(width, height, input, output, IsNull(nulls, 3) ? nullptr : &count,
-                                                IsNull(nulls, 4) ? nullptr : &dim2, IsNull(nulls, 5) ? nullptr : &dim1);
+    void* input = sequence.Allocate(refused ? kRefusedClaimBytes : Product({3, width, height}) * 4, nulls, true, 1);
+    void* output = sequence.Allocate(refused ? kRefusedClaimBytes : head_elements() * 4, nulls, false, 2);
+    const auto unless_null = [&](uint64_t* p, int which) { return (nulls & 0x0F) == which ? nullptr : p; };
+    const bool ok = subject.object->DoInference(width, height, input, output, unless_null(&count, 3),
+                                                unless_null(&dim2, 4), unless_null(&dim1, 5));
     sequence.After(ok, *subject.object);
     Require(ok ? dim1 == kDetectionRows && dim2 == DetectionCells(width, height) && count == kDetectionRows * dim2
                : count == kReserved && dim2 == kReserved && dim1 == kReserved,
@@ -283,33 +279,23 @@ bool PlainCallsAgree(Subject& subject) {
     return !subject.last_plain->failed && subject.last_plain->Outputs() == subject.expected;
 }
 
-std::vector<char> ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    Require(file.good(), "a model or seed file is missing");
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 // Made once and never destroyed: the objects outlive every input, as a host's do.
-std::vector<Subject>& Subjects() {
-    static auto* const subjects = [] {
-        auto* made = new std::vector<Subject>(8);
-        const std::tuple<const char*, int32_t, bool> rows[] = {
-            {"two_inputs", -1, false}, {"ragged_output", -1, false}, {"dynamic_conv", -1, true},
-            {"detect_head", -1, true}, {"typed_u8", -1, false},      {"any_batch", -1, false},
-            {"two_inputs", -2, false}, {"dynamic_conv", -2, true}};
-        for (size_t index = 0; index < made->size(); ++index) {
-            Subject& s = (*made)[index];
-            std::tie(s.model, s.device, s.convolution) = rows[index];
-            s.bytes = ReadFile(std::string(TESSARINE_MODEL_DIR "/") + s.model + ".onnx");
+Subject* Subjects() {
+    static Subject* const subjects = [] {
+        auto* made = new Subject[kSubjects]{{"two_inputs", -1, false}, {"ragged_output", -1, false},
+                                            {"dynamic_conv", -1, true}, {"detect_head", -1, true},
+                                            {"typed_u8", -1, false},    {"any_batch", -1, false},
+                                            {"two_inputs", -2, false},  {"dynamic_conv", -2, true}};
+        for (size_t index = 0; index < kSubjects; ++index) {
+            Subject& s = made[index];
+            s.bytes = ReadModel(s.model);
             // The seed of its plain calls: the model's name, with "_npu" on the NPU double.
-            s.plain_calls =
-                ReadFile(std::string(TESSARINE_INFERENCE_SEEDS "/") + s.model + (s.device == -1 ? "" : "_npu"));
+            s.plain_calls = ReadFileBytes(TESSARINE_INFERENCE_SEEDS "/" + std::string(s.model) +
+                                          (s.device == -1 ? "" : "_npu"));
             Require(uint8_t(s.plain_calls[0]) == index, "a plain seed is for another subject");
             s.plain_calls.erase(s.plain_calls.begin());
-            s.object = image_ai::ObjectPtr(InitModule(), ReleaseModule);
-            Tessarine& object = static_cast<Tessarine&>(*s.object);
-            object.core =
-                s.device == -1 ? std::make_shared<ov::Core>() : CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE);
+            Tessarine& object = AsTessarine(s.object);
+            object.core = s.device == -1 ? std::make_shared<ov::Core>() : CoreWithNpuDouble();
             // The CPU plugin keeps kernels for up to 5000 input shapes per compiled model,
             // hundreds of MiB over a long run; a small cache keeps the fuzzer within its limit.
             if (s.device == -1) object.core->set_property("CPU", {{"CPU_RUNTIME_CACHE_CAPACITY", 64}});
@@ -322,14 +308,14 @@ std::vector<Subject>& Subjects() {
         }
         return made;
     }();
-    return *subjects;
+    return subjects;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in{data, size};
-    Subject& subject = Subjects()[in.Byte() % Subjects().size()];
+    Subject& subject = Subjects()[in.Byte() % kSubjects];
     Sequence sequence;
     sequence.earlier = subject.last_plain.get();
     RunCalls(in, subject, sequence);
