@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -83,8 +84,6 @@ StdoutCapture::StdoutCapture() {
     dup2(capture_fd_, STDOUT_FILENO);
 }
 
-StdoutCapture::~StdoutCapture() { Text(); }
-
 std::string StdoutCapture::Text() {
     if (done_) return text_;
     done_ = true;
@@ -99,23 +98,38 @@ std::string StdoutCapture::Text() {
 }
 
 namespace {
-std::vector<std::string> recorded_traces;
-void RecordTrace(const std::string& text) { recorded_traces.push_back(text); }
+TraceRecorder* recording = nullptr;  // the innermost
 }  // namespace
 
-TraceRecorder::TraceRecorder() {
-    recorded_traces.clear();
-    SetTraceObserver(RecordTrace);
+TraceRecorder::TraceRecorder() : outer_(recording) {
+    recording = this;
+    SetTraceObserver([](const std::string& text) {
+        for (TraceRecorder* recorder = recording; recorder; recorder = recorder->outer_) recorder->texts.push_back(text);
+    });
 }
 
-TraceRecorder::~TraceRecorder() { SetTraceObserver(nullptr); }
+TraceRecorder::~TraceRecorder() {
+    recording = outer_;
+    if (!recording) SetTraceObserver(nullptr);
+}
 
-const std::vector<std::string>& TraceRecorder::Texts() const { return recorded_traces; }
+size_t Outcome::Traced(const std::string& prefix) const {
+    return std::count_if(traces.begin(), traces.end(), [&](const std::string& text) { return text.rfind(prefix, 0) == 0; });
+}
 
-size_t TraceRecorder::Count(const std::string& text, bool as_prefix) const {
-    return std::count_if(recorded_traces.begin(), recorded_traces.end(), [&](const std::string& trace) {
-        return as_prefix ? trace.rfind(text, 0) == 0 : trace == text;
-    });
+void ModuleTest::Load(const std::string& name, int32_t device, std::shared_ptr<ov::Core> core) {
+    model_ = ReadModel(name);
+    if (core) O().core = std::move(core);
+    ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), device, 3)) << object_->GetLastErrorMessage();
+}
+
+Outcome ModuleTest::Map(uint32_t width, uint32_t height, float offset) {
+    std::vector<float> image = Image(width, height, offset), map(2 * width * height, NAN);
+    const auto desc = Descriptor(2);
+    const Outcome outcome =
+        Run([&] { return object_->DoInference(width, height, image.data(), desc.data(), width, height, map.data()); });
+    if (outcome.ok) EXPECT_EQ(map, DynamicConvMap(image));
+    return outcome;
 }
 
 std::shared_ptr<ov::Core> CoreWithNpuDouble() { return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE); }
