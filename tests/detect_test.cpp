@@ -35,7 +35,8 @@ TEST_F(DetectOnCpu, FillsTheHostsBufferWithTheHeadAndReportsItsShape) {
     };
     uint64_t count = 0, dim2 = 0, dim1 = 0;
     auto detect = [&](uint32_t width, uint32_t height, std::vector<float>& image, std::vector<float>& output) {
-        return Run([&] { return object_->DoInference(width, height, image.data(), output.data(), &count, &dim2, &dim1); });
+        return Run(
+            [&] { return object_->DoInference(width, height, image.data(), output.data(), &count, &dim2, &dim1); });
     };
     for (const auto& [width, height, cells] : {std::tuple{100u, 50u, 127ull}, {650u, 650u, 8846ull}}) {
         std::vector<float> image = Image(width, height), output(84 * cells, NAN);

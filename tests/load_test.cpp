@@ -28,7 +28,8 @@ TEST_F(Loads, OnlyAnotherBufferReleasesAndIsCopiedAgain) {
     const Outcome same = LoadBytes(model);
     EXPECT_TRUE(same.ok && same.error == "an earlier failure" && same.Traced("Tessarine::ReleaseModel()") == 0);
     const Outcome other = LoadBytes(conv_);
-    EXPECT_TRUE(other.error.empty() && other.Traced("Tessarine::ReleaseModel()") == 1 && O().model_data == conv_.data());
+    EXPECT_TRUE(other.error.empty() && other.Traced("Tessarine::ReleaseModel()") == 1 &&
+                O().model_data == conv_.data());
     ASSERT_FALSE(LoadBytes(std::vector<char>(256, '\x5a')).ok);
     EXPECT_EQ(O().model, nullptr);
     EXPECT_EQ(O().input_names, std::vector<std::string>{"image"});
@@ -51,7 +52,8 @@ TEST_F(Loads, NamedReshapeRecordsTheShapesTheModelThenHas) {
                  {{"a", "b"}, {{1, 4}}, {}, "reshape needs one dims list per input name: 2 names, 1 dims lists."}};
     const std::vector<char> model = ReadModel("two_inputs");
     auto load = [&](const std::vector<std::string>& names, const Dims& dims) {
-        return Run([&] { return O().innerLoadModel(model.data(), model.size(), -1, true, names, dims, ov::element::f32); });
+        return Run(
+            [&] { return O().innerLoadModel(model.data(), model.size(), -1, true, names, dims, ov::element::f32); });
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.names) + " " + ::testing::PrintToString(c.dims));
@@ -91,8 +93,9 @@ TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
         const Outcome outcome = LoadBytes(conv_, -1, code);
         EXPECT_EQ(outcome.ok, !refused);
         if (refused)
-            EXPECT_NE(outcome.error.find("Wrong value " + type.to_string() + " for property key INFERENCE_PRECISION_HINT"),
-                      std::string::npos)
+            EXPECT_NE(
+                outcome.error.find("Wrong value " + type.to_string() + " for property key INFERENCE_PRECISION_HINT"),
+                std::string::npos)
                 << outcome.error;
         else
             EXPECT_EQ(O().core->get_property("CPU", ov::hint::inference_precision),
@@ -106,15 +109,19 @@ TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
 // property of the compiled model is traced as "name: value"; the CPU's shows
 // the hint the load set.
 TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
-    const std::tuple<int32_t, const char*, const char*> cases[] = {  // index, device named, MULTI's priorities
-        {-1, "CPU", nullptr}, {0, "GPU", nullptr},         {7, "GPU", nullptr},
-        {-2, "NPU", "NPU"},   {-3, "NPU+GPU+CPU", "NPU,GPU,CPU"}, {-4, "", nullptr}};
+    const std::tuple<int32_t, const char*, const char*> cases[] = {// index, device named, MULTI's priorities
+                                                                   {-1, "CPU", nullptr},
+                                                                   {0, "GPU", nullptr},
+                                                                   {7, "GPU", nullptr},
+                                                                   {-2, "NPU", "NPU"},
+                                                                   {-3, "NPU+GPU+CPU", "NPU,GPU,CPU"},
+                                                                   {-4, "", nullptr}};
     const std::vector<std::string> caps = ov::Core().get_property("CPU", ov::device::capabilities);
     if (std::find(caps.begin(), caps.end(), ov::device::capability::BF16) == caps.end())
         GTEST_SKIP() << "this CPU computes in f32 only, so no hint of another type would be kept";
     for (const auto& [index, device_name, priorities] : cases) {
         SCOPED_TRACE(index);
-        const auto core = CoreWithNpuAndGpuDoubles();
+        const auto core = CoreWithNpuDouble(true);
         for (const char* device : {"CPU", "GPU", "NPU"})
             core->set_property(device, ov::hint::execution_mode(ov::hint::ExecutionMode::ACCURACY),
                                ov::hint::inference_precision(ov::element::f32), ov::log::level(ov::log::Level::WARNING),
@@ -143,7 +150,8 @@ TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
         ASSERT_TRUE(outcome.ok) << outcome.error;
         if (priorities) EXPECT_EQ(O().compiled_model->get_property(ov::device::priorities), priorities);
         if (!priorities)
-            EXPECT_EQ(O().compiled_model->get_property(ov::execution_devices), std::vector<std::string>{gpu ? "GPU" : "CPU"});
+            EXPECT_EQ(O().compiled_model->get_property(ov::execution_devices),
+                      std::vector<std::string>{gpu ? "GPU" : "CPU"});
         if (cpu) EXPECT_EQ(outcome.Traced("INFERENCE_PRECISION_HINT: bf16"), 1u);
     }
 }

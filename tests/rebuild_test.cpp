@@ -15,7 +15,8 @@ protected:
     size_t Reloads(const Outcome& outcome) { return outcome.Traced("Ready reload model"); }
     // The tensors form on dynamic_conv with one unnamed [1, channels, h, w]
     // record, which stands for the model's input.
-    Outcome ImageTensors(uint32_t width, uint32_t height, float offset = 0, uint32_t channels = 3, bool map_given = true) {
+    Outcome ImageTensors(uint32_t width, uint32_t height, float offset = 0, uint32_t channels = 3,
+                         bool map_given = true) {
         std::vector<float> image = Image(width, height, offset, channels), map(2 * width * height, NAN);
         std::vector<TensorData> outputs = {Record("", {1, 2, height, width}, map_given ? map.data() : nullptr)};
         const Outcome outcome = Tensors({Record("", {1, channels, height, width}, image.data())}, outputs);
@@ -45,10 +46,12 @@ TEST_F(RebuildOnNpu, OnlyANewWidthOrHeightRebuildsWhateverTheForm) {
                  {false, 6, 4, false}, {false, 6, 3, true},  {true, 6, 3, false}, {false, 5, 4, true}};
     float offset = 0;
     for (const auto& step : steps) {
-        SCOPED_TRACE(std::to_string(step.tensors) + " " + std::to_string(step.width) + "x" + std::to_string(step.height));
+        SCOPED_TRACE(std::to_string(step.tensors) + " " + std::to_string(step.width) + "x" +
+                     std::to_string(step.height));
         const auto compiled = O().compiled_model;
         offset += 1;
-        const Outcome run = step.tensors ? ImageTensors(step.width, step.height, offset) : Map(step.width, step.height, offset);
+        const Outcome run =
+            step.tensors ? ImageTensors(step.width, step.height, offset) : Map(step.width, step.height, offset);
         ASSERT_TRUE(run.ok) << run.error;
         EXPECT_EQ(run.console, step.rebuilds ? kNeedReshape : "");
         EXPECT_EQ(std::vector<size_t>({Reloads(run), run.Traced("Tessarine::RebuildModel()")}),
@@ -87,8 +90,8 @@ TEST_F(RebuildOnNpu, BatchOfATensorsRebuildStaysUntilTheSizeChanges) {
     std::vector<TensorData> outputs = {Record("", {2, 2, 4, 5}, maps.data())};
     ASSERT_TRUE(Tensors({Record("", {2, 3, 4, 5}, images.data())}, outputs).ok);
     ExpectBuiltFor(5, 4, {2, 3, 4, 5});
-    std::vector<float> expected = DynamicConvMap({images.begin(), images.begin() + 60}), second =
-                                                    DynamicConvMap({images.begin() + 60, images.end()});
+    std::vector<float> expected = DynamicConvMap({images.begin(), images.begin() + 60}),
+                       second = DynamicConvMap({images.begin() + 60, images.end()});
     expected.insert(expected.end(), second.begin(), second.end());
     EXPECT_EQ(maps, expected);
     const Outcome single = Map(5, 4);
@@ -104,7 +107,7 @@ TEST_F(RebuildOnNpu, BatchOfATensorsRebuildStaysUntilTheSizeChanges) {
 // a call at the size built before must rebuild, unless the device takes any
 // size. (After a failed rebuild: FailedRebuildReportsTheLoadsErrorAndIsTriedAgain.)
 TEST_F(RebuildOnNpu, SizeBuiltForGoesWithTheBuild) {
-    Load("dynamic_conv", -2, CoreWithNpuAndGpuDoubles());
+    Load("dynamic_conv", -2, CoreWithNpuDouble(true));
     const std::vector<char> other = model_;
     ASSERT_TRUE(Map(5, 4).ok);
     for (int32_t device : {-2, -3, -1}) {
@@ -147,7 +150,7 @@ TEST_F(RebuildOnNpu, FailedRebuildReportsTheLoadsErrorAndIsTriedAgain) {
 // survives without one. Every form goes on with that request, touching no
 // compiled model that is not there.
 TEST_F(RebuildOnNpu, ReloadWhoseCompileFailsLeavesTheOldRequestServing) {
-    const std::shared_ptr<ov::Core> core = CoreWithNpuAndGpuDoubles();
+    const std::shared_ptr<ov::Core> core = CoreWithNpuDouble(true);
     Load("two_inputs", -3, core);
     float a[4] = {1, 2, 3, 4}, b[4] = {0.5f, -1, 2, 8}, sum[4], difference[4];
     // Both records named, so the own-side check runs; host buffers, then the

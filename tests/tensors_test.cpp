@@ -78,10 +78,10 @@ TEST_F(TensorsForm, RuntimeOutputsAfterHostOutputsNeitherWriteIntoNorPointAtTheH
         std::fill(host.begin(), host.end(), -7.0f);  // the host reuses its buffer
         values = Image(12, 2, 5, 1);                 // a result larger than the buffer
         std::vector<TensorData> outputs = {Record("", {-1}, nullptr)};
-        ASSERT_TRUE(Tensors({after_map ? Record("x", {1, 3, 2, 4}, image.data())
-                                       : Record("values", {1, 24}, values.data())},
-                            outputs)
-                        .ok);
+        ASSERT_TRUE(
+            Tensors({after_map ? Record("x", {1, 3, 2, 4}, image.data()) : Record("values", {1, 24}, values.data())},
+                    outputs)
+                .ok);
         EXPECT_EQ(host, std::vector<float>(host.size(), -7.0f));
         ASSERT_EQ(outputs[0].size, 24u);
         for (size_t i = 0; i < 24; ++i)
@@ -113,7 +113,8 @@ TEST_F(TensorsForm, OutputsThatAreInputsHoldTheirValuesBesideOutputsComputedFrom
                             Floats(outputs[2])[i] == x[i])
                     << base;
             EXPECT_EQ(std::memcmp(outputs[3].data, n, sizeof n), 0) << base;
-            EXPECT_EQ(k[0], four < 0 ? -5 : n[0]) << "a host buffer was written although the outputs were the runtime's";
+            EXPECT_EQ(k[0], four < 0 ? -5 : n[0])
+                << "a host buffer was written although the outputs were the runtime's";
         }
     }
     // An output named like its input (the runtime may give the two one
@@ -144,13 +145,13 @@ std::pair<Bytes, Bytes> Typed(std::initializer_list<T> values) {
 TEST_F(TensorsForm, EachDataTypeCodeRunsItsTypedModel) {
     const std::tuple<const char*, int32_t, std::pair<Bytes, Bytes>> cases[] = {
         {"typed_bool", 0, Typed<bool>({true, false, true, true, false, false})},
-         {"typed_i8", 1, Typed<int8_t>({-64, -1, 0, 1, 63, -5})},
-         {"typed_u8", 2, Typed<uint8_t>({0, 1, 2, 100, 127, 50})},
-         {"typed_i32", 5, Typed<int32_t>({-1000000, 7, 0, 123456789, -3, 1 << 29})},
-         {"typed_i64", 7, Typed<int64_t>({-1000000, 7, 0, 123456789, -3, 1 << 29})},
-         {"typed_f16", 9, Typed<ov::float16>({0.5f, -1.25f, 3.0f, 100.0f, -0.125f, 7.0f})},
-         {"typed_f32", 10, Typed<float>({0.1f, -1.25f, 3, 1e20f, -0.125f, 7})},
-         {"typed_f64", 11, Typed<double>({0.5, -1.25, 3, 1e6, -0.125, 7})}};
+        {"typed_i8", 1, Typed<int8_t>({-64, -1, 0, 1, 63, -5})},
+        {"typed_u8", 2, Typed<uint8_t>({0, 1, 2, 100, 127, 50})},
+        {"typed_i32", 5, Typed<int32_t>({-1000000, 7, 0, 123456789, -3, 1 << 29})},
+        {"typed_i64", 7, Typed<int64_t>({-1000000, 7, 0, 123456789, -3, 1 << 29})},
+        {"typed_f16", 9, Typed<ov::float16>({0.5f, -1.25f, 3.0f, 100.0f, -0.125f, 7.0f})},
+        {"typed_f32", 10, Typed<float>({0.1f, -1.25f, 3, 1e20f, -0.125f, 7})},
+        {"typed_f64", 11, Typed<double>({0.5, -1.25, 3, 1e6, -0.125, 7})}};
     for (const auto& [model, code, bytes] : cases) {
         SCOPED_TRACE(model);
         Load(model);

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -28,16 +27,6 @@ ObjectPtr NewHostObject() {
     return library.NewObject();
 }
 
-ObjectPtr NewObject() { return ObjectPtr(InitModule(), ReleaseModule); }
-
-Tessarine& AsTessarine(const ObjectPtr& object) { return *static_cast<Tessarine*>(object.get()); }
-
-TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type) {
-    return {std::move(name), type, std::move(dims), data};
-}
-
-image_ai::OutputDescriptor Descriptor(uint64_t channels) { return image_ai::DescriptorFor(channels, 0xA5); }
-
 std::vector<float> Image(uint32_t width, uint32_t height, float offset, uint32_t channels) {
     std::vector<float> image(size_t{channels} * width * height);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<float>(i % 97) * 0.25f - 3.0f + offset;
@@ -56,21 +45,15 @@ std::vector<float> DynamicConvMap(const std::vector<float>& image) {
 }
 
 std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height) {
-    const float sign[3] = {1, -1, 1};
-    std::vector<std::array<size_t, 3>> cells;  // stride, y, x in output order
-    for (size_t s : {8, 16, 32})
-        for (size_t y = 0; y < (height + s - 1) / s; ++y)
-            for (size_t x = 0; x < (width + s - 1) / s; ++x) cells.push_back({s, y, x});
-    std::vector<float> out(84 * cells.size());
+    const size_t plane = size_t{width} * height;
+    std::vector<float> out;
     for (size_t c = 0; c < 84; ++c)
-        for (size_t n = 0; n < cells.size(); ++n) {
-            const auto [s, y, x] = cells[n];
-            float value = static_cast<float>(c) / 100;
-            for (size_t k = 0; k < 3; ++k)
-                value += static_cast<float>(c + 1) / 100 * static_cast<float>(k + 1) * sign[k] *
-                         image[(k * height + y * s) * width + x * s];
-            out[c * cells.size() + n] = value;
-        }
+        for (size_t s : {8, 16, 32})
+            for (size_t y = 0; y < (height + s - 1) / s; ++y)
+                for (size_t x = 0; x < (width + s - 1) / s; ++x) {
+                    const float* pixel = &image[y * s * width + x * s];
+                    out.push_back((c + 1) / 100.f * (pixel[0] - 2 * pixel[plane] + 3 * pixel[2 * plane]) + c / 100.f);
+                }
     return out;
 }
 
@@ -85,11 +68,11 @@ StdoutCapture::StdoutCapture() {
 }
 
 std::string StdoutCapture::Text() {
-    if (done_) return text_;
-    done_ = true;
+    if (saved_fd_ < 0) return text_;
     std::fflush(stdout);
     dup2(saved_fd_, STDOUT_FILENO);
     close(saved_fd_);
+    saved_fd_ = -1;
     lseek(capture_fd_, 0, SEEK_SET);
     char buffer[4096];
     for (ssize_t n; (n = read(capture_fd_, buffer, sizeof buffer)) > 0;) text_.append(buffer, static_cast<size_t>(n));
@@ -104,7 +87,8 @@ TraceRecorder* recording = nullptr;  // the innermost
 TraceRecorder::TraceRecorder() : outer_(recording) {
     recording = this;
     SetTraceObserver([](const std::string& text) {
-        for (TraceRecorder* recorder = recording; recorder; recorder = recorder->outer_) recorder->texts.push_back(text);
+        for (TraceRecorder* recorder = recording; recorder; recorder = recorder->outer_)
+            recorder->texts.push_back(text);
     });
 }
 
@@ -114,7 +98,8 @@ TraceRecorder::~TraceRecorder() {
 }
 
 size_t Outcome::Traced(const std::string& prefix) const {
-    return std::count_if(traces.begin(), traces.end(), [&](const std::string& text) { return text.rfind(prefix, 0) == 0; });
+    return std::count_if(traces.begin(), traces.end(),
+                         [&](const std::string& text) { return text.rfind(prefix, 0) == 0; });
 }
 
 void ModuleTest::Load(const std::string& name, int32_t device, std::shared_ptr<ov::Core> core) {
@@ -132,10 +117,8 @@ Outcome ModuleTest::Map(uint32_t width, uint32_t height, float offset) {
     return outcome;
 }
 
-std::shared_ptr<ov::Core> CoreWithNpuDouble() { return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE); }
-
-std::shared_ptr<ov::Core> CoreWithNpuAndGpuDoubles() {
-    return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE, TESSARINE_GPU_DOUBLE_FILE);
+std::shared_ptr<ov::Core> CoreWithNpuDouble(bool gpu_double_too) {
+    return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE, gpu_double_too ? TESSARINE_GPU_DOUBLE_FILE : "");
 }
 
 void RefuseNewGpuDoubles(bool refuse) {

@@ -21,13 +21,15 @@ std::vector<char> ReadModel(const std::string& name);  // from the models folder
 
 using ObjectPtr = image_ai::ObjectPtr;
 ObjectPtr NewHostObject();  // from the production library, opened once by path
-ObjectPtr NewObject();      // from this binary's module objects
-Tessarine& AsTessarine(const ObjectPtr& object);
+inline ObjectPtr NewObject() { return ObjectPtr(InitModule(), ReleaseModule); }  // of this binary's module
+inline Tessarine& AsTessarine(const ObjectPtr& object) { return *static_cast<Tessarine*>(object.get()); }
 
-TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type = DATA_TYPE_FLOAT32);
+inline TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type = DATA_TYPE_FLOAT32) {
+    return {std::move(name), type, std::move(dims), data};
+}
 // The map form's descriptor with every byte but the channel count noise,
 // which would show as a wrong count.
-image_ai::OutputDescriptor Descriptor(uint64_t channels);
+inline image_ai::OutputDescriptor Descriptor(uint64_t channels) { return image_ai::DescriptorFor(channels, 0xA5); }
 // A planar f32 image whose values differ across channels and neighbouring
 // pixels, so a swapped channel or axis changes every result.
 std::vector<float> Image(uint32_t width, uint32_t height, float offset = 0, uint32_t channels = 3);
@@ -46,9 +48,8 @@ public:
     std::string Text();  // stops capturing on the first call
 
 private:
-    int saved_fd_ = -1, capture_fd_ = -1;
+    int saved_fd_ = -1, capture_fd_ = -1;  // saved_fd_ < 0 once stopped
     std::string text_;
-    bool done_ = false;
 };
 
 // Every trace text handed over while alive; recorders nest.
@@ -98,12 +99,11 @@ protected:
     ObjectPtr object_ = NewObject();
 };
 
-// A core in which "NPU" is the runtime's CPU plugin under another name, so
-// that MULTI with the priority "NPU" compiles, reshapes and runs here.
-std::shared_ptr<ov::Core> CoreWithNpuDouble();
-// The same with "GPU" a double too; while refused, a core that has yet to
-// create the "GPU" double fails to (see npu_plugin_double.cpp).
-std::shared_ptr<ov::Core> CoreWithNpuAndGpuDoubles();
+// A core in which "NPU" (and "GPU" where asked) is the runtime's CPU plugin
+// under another name, so that MULTI with the priority "NPU" compiles,
+// reshapes and runs here. While refused, a core that has yet to create the
+// "GPU" double fails to (see npu_plugin_double.cpp).
+std::shared_ptr<ov::Core> CoreWithNpuDouble(bool gpu_double_too = false);
 void RefuseNewGpuDoubles(bool refuse);
 
 #endif

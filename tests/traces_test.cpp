@@ -21,7 +21,8 @@ std::vector<std::string> LoadTexts(int form, int64_t height = -1, int64_t width 
         texts.insert(texts.end(), {kind + "_node_dims size: 1", kind + "_shape, " + kind + "_names[i]: " + name,
                                    kind + "_shape, shape_size: 4, " + kind + "_shape: ", "1", std::to_string(channels),
                                    std::to_string(height), std::to_string(width)});
-    texts.insert(texts.end(), {"Make CompiledModel, device_name: NPU, device_index: -2", load + " done, duration: Nms"});
+    texts.insert(texts.end(),
+                 {"Make CompiledModel, device_name: NPU, device_index: -2", load + " done, duration: Nms"});
     return texts;
 }
 
