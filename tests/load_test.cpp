@@ -92,11 +92,9 @@ TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
         object_ = NewObject();
         const Outcome outcome = LoadBytes(conv_, -1, code);
         EXPECT_EQ(outcome.ok, !refused);
+        const std::string refusal = "Wrong value " + type.to_string() + " for property key INFERENCE_PRECISION_HINT";
         if (refused)
-            EXPECT_NE(
-                outcome.error.find("Wrong value " + type.to_string() + " for property key INFERENCE_PRECISION_HINT"),
-                std::string::npos)
-                << outcome.error;
+            EXPECT_NE(outcome.error.find(refusal), std::string::npos) << outcome.error;
         else
             EXPECT_EQ(O().core->get_property("CPU", ov::hint::inference_precision),
                       bare.get_property("CPU", ov::hint::inference_precision));
@@ -109,8 +107,8 @@ TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
 // property of the compiled model is traced as "name: value"; the CPU's shows
 // the hint the load set.
 TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
-    const std::tuple<int32_t, const char*, const char*> cases[] = {// index, device named, MULTI's priorities
-                                                                   {-1, "CPU", nullptr},
+    // The index, the device its compile names, MULTI's priorities where it compiles on MULTI.
+    const std::tuple<int32_t, const char*, const char*> cases[] = {{-1, "CPU", nullptr},
                                                                    {0, "GPU", nullptr},
                                                                    {7, "GPU", nullptr},
                                                                    {-2, "NPU", "NPU"},
@@ -130,9 +128,8 @@ TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
         object_ = NewObject();
         O().core = core;
         const Outcome outcome = LoadBytes(conv_, index, 5);
-        EXPECT_EQ(outcome.Traced("Make CompiledModel, device_name: " + std::string(device_name) +
-                                 ", device_index: " + std::to_string(index)),
-                  1u);
+        const std::string compile = "Make CompiledModel, device_name: " + std::string(device_name);
+        EXPECT_EQ(outcome.Traced(compile + ", device_index: " + std::to_string(index)), 1u);
         const bool cpu = index == -1, gpu = index >= 0;
         for (const auto& [device, hinted] : {std::pair{"CPU", cpu}, {"GPU", gpu}, {"NPU", false}}) {
             SCOPED_TRACE(device);
