@@ -13,6 +13,8 @@ const std::string kNeedReshape = "[OpenVINOInstance]Need Reshape model";
 class RebuildOnNpu : public ModuleTest {
 protected:
     size_t Reloads(const Outcome& outcome) { return outcome.Traced("Ready reload model"); }
+    // The reloads begun and the rebuilds done.
+    std::vector<size_t> Rebuilds(const Outcome& run) { return {Reloads(run), run.Traced("Tessarine::RebuildModel()")}; }
     // The tensors form on dynamic_conv with one unnamed [1, channels, h, w]
     // record, which stands for the model's input.
     Outcome ImageTensors(uint32_t width, uint32_t height, float offset = 0, uint32_t channels = 3,
@@ -46,16 +48,14 @@ TEST_F(RebuildOnNpu, OnlyANewWidthOrHeightRebuildsWhateverTheForm) {
                  {false, 6, 4, false}, {false, 6, 3, true},  {true, 6, 3, false}, {false, 5, 4, true}};
     float offset = 0;
     for (const auto& step : steps) {
-        SCOPED_TRACE(std::to_string(step.tensors) + " " + std::to_string(step.width) + "x" +
-                     std::to_string(step.height));
+        SCOPED_TRACE(::testing::Message() << (step.tensors ? "tensors " : "map ") << step.width << "x" << step.height);
         const auto compiled = O().compiled_model;
         offset += 1;
         const Outcome run =
             step.tensors ? ImageTensors(step.width, step.height, offset) : Map(step.width, step.height, offset);
         ASSERT_TRUE(run.ok) << run.error;
         EXPECT_EQ(run.console, step.rebuilds ? kNeedReshape : "");
-        EXPECT_EQ(std::vector<size_t>({Reloads(run), run.Traced("Tessarine::RebuildModel()")}),
-                  std::vector<size_t>(2, step.rebuilds));
+        EXPECT_EQ(Rebuilds(run), std::vector<size_t>(2, step.rebuilds));
         EXPECT_EQ(O().compiled_model != compiled, step.rebuilds);
         ExpectBuiltFor(step.width, step.height, {1, 3, step.height, step.width});
     }
@@ -136,8 +136,7 @@ TEST_F(RebuildOnNpu, FailedRebuildReportsTheLoadsErrorAndIsTriedAgain) {
             EXPECT_EQ(run.console, kNeedReshape + "[OpenVINOInstance]Load model ov::Exception error: " +
                                        run.error.substr(rebuild_failed.size()) +
                                        "[OpenVINOInstance]DoInference error: " + run.error);
-            EXPECT_EQ(std::vector<size_t>({Reloads(run), run.Traced("Tessarine::RebuildModel()")}),
-                      (std::vector<size_t>{1, 0}));
+            EXPECT_EQ(Rebuilds(run), (std::vector<size_t>{1, 0}));
             EXPECT_EQ(std::vector<int32_t>({O().input_width, O().input_height}), std::vector<int32_t>(2, -1));
             EXPECT_EQ(O().infer_request, nullptr);
         }
