@@ -1,7 +1,5 @@
 // What an object holds after creation and release, and the shapes it
 // reports: the state is what its fields hold. (Destruction: slot_order_test.)
-#include <gtest/gtest.h>
-
 #include "test_support.h"
 
 namespace {
@@ -23,20 +21,17 @@ void ExpectReleased(const Tessarine& o) {
     EXPECT_EQ(std::vector<int32_t>({o.current_gpu_index, o.input_width, o.input_height}), std::vector<int32_t>(3, -1));
 }
 
-TEST(Lifecycle, NewObjectHoldsNothingAndReleasesNothing) {
+// A new object holds nothing either, and its release releases nothing.
+TEST(Lifecycle, ReleaseKeepsOnlyTheCoreTheShapesAndThePrecision) {
     ObjectPtr object = NewObject();
-    for (int releases = 0; releases < 3; ++releases, object->ReleaseModel()) {
-        EXPECT_TRUE(!AsTessarine(object).core && AsTessarine(object).precision_code == 3);
-        ExpectReleased(AsTessarine(object));
+    Tessarine& o = AsTessarine(object);
+    for (int releases = 0; releases < 2; ++releases, object->ReleaseModel()) {
+        EXPECT_TRUE(!o.core && o.precision_code == 3);
+        ExpectReleased(o);
         for (bool input : {true, false}) EXPECT_EQ(Shape(*object, input, 0), std::vector<int64_t>({U, U, U, U, U, 0}));
     }
-}
-
-TEST(Lifecycle, ReleaseKeepsTheCoreTheShapesAndThePrecision) {
-    ObjectPtr object = NewObject();
     const std::vector<char> head = ReadModel("static_head"), conv = ReadModel("dynamic_conv");
     ASSERT_TRUE(object->LoadModel(head.data(), head.size(), -1, 17)) << object->GetLastErrorMessage();
-    Tessarine& o = AsTessarine(object);
     o.last_error = "an earlier failure";
     const std::shared_ptr<ov::Core> core = o.core;
     object->ReleaseModel();
@@ -50,14 +45,13 @@ TEST(Lifecycle, ReleaseKeepsTheCoreTheShapesAndThePrecision) {
 
 // The rank, the dims there are behind dim0 to dim4 (-1 where dynamic, the
 // first five of six), nothing past the ports; null out-arguments skipped.
+// (static_head's: after the release above; dynamic_conv's: slot_order_test.)
 TEST(Lifecycle, ShapeQueriesReportTheRecordedPortsInTheModelsOrder) {
     const struct {
         const char* model;
         std::vector<std::vector<int64_t>> inputs, outputs;  // queried at index 0, 1, 2 while given
-    } cases[] = {{"static_head", {{1, 3, 224, 224, U, 4}}, {{1, 10, U, U, U, 2}}},
-                 {"rank6", {{1, 2, 3, 4, 5, 6}}, {}},
+    } cases[] = {{"rank6", {{1, 2, 3, 4, 5, 6}}, {}},
                  {"any_batch", {{-1, 3, -1, -1, U, 4}}, {}},
-                 {"dynamic_conv", {}, {{1, 2, -1, -1, U, 4}}},
                  {"two_inputs",
                   {{1, 4, U, U, U, 2}, {1, 4, U, U, U, 2}, {U, U, U, U, U, 0}},
                   {{1, 4, U, U, U, 2}, {1, 4, U, U, U, 2}, {U, U, U, U, U, 0}}}};

@@ -1,49 +1,39 @@
 // LoadModel from the host's memory: when it releases and copies, the named
 // reshape of innerLoadModel(1), and what each precision code and device index
 // makes of the core and the compile call.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 
 #include "test_support.h"
 
 namespace {
 
-class Loads : public ::testing::Test {
+class Loads : public ModuleTest {
 protected:
-    Outcome Load(const std::vector<char>& bytes, int32_t device = -1, uint32_t precision = 3) {
-        return Capture(*object_, [&] { return object_->LoadModel(bytes.data(), bytes.size(), device, precision); });
+    Outcome LoadBytes(const std::vector<char>& bytes, int32_t device = -1, uint32_t precision = 3) {
+        return Run([&] { return object_->LoadModel(bytes.data(), bytes.size(), device, precision); });
     }
-    Tessarine& O() { return AsTessarine(object_); }
 
     const std::vector<char> conv_ = ReadModel("dynamic_conv");
-    ObjectPtr object_ = NewObject();
 };
 
 // The buffer is compared by address: a reload from it neither releases nor
 // copies again, so bytes the host changed in between are never read; the
-// same bytes at another address are another model.
+// same bytes at another address are another model. Unreadable bytes in a new
+// buffer release, but the port records stay.
 TEST_F(Loads, OnlyAnotherBufferReleasesAndIsCopiedAgain) {
     std::vector<char> model = conv_;
-    ASSERT_TRUE(Load(model).ok);
+    ASSERT_TRUE(LoadBytes(model).ok);
     O().last_error = "an earlier failure";
     std::fill(model.begin(), model.end(), '\x5a');
-    TraceRecorder traces;
-    EXPECT_TRUE(Load(model).ok);
-    EXPECT_EQ(O().last_error, "an earlier failure");
-    EXPECT_EQ(traces.Count("Tessarine::ReleaseModel()"), 0u);
-    EXPECT_EQ(Load(conv_).error, "");
-    EXPECT_EQ(traces.Count("Tessarine::ReleaseModel()"), 1u);
-    EXPECT_EQ(O().model_data, conv_.data());
-}
-
-TEST_F(Loads, UnreadableNewBufferKeepsThePreviousPortRecords) {
-    const std::vector<char> head = ReadModel("static_head"), garbage(256, '\x5a');
-    ASSERT_TRUE(Load(head).ok);
-    ASSERT_FALSE(Load(garbage).ok);
+    const Outcome same = LoadBytes(model);
+    EXPECT_TRUE(same.ok && same.error == "an earlier failure" && same.Traced("Tessarine::ReleaseModel()") == 0);
+    const Outcome other = LoadBytes(conv_);
+    EXPECT_TRUE(other.error.empty() && other.Traced("Tessarine::ReleaseModel()") == 1 &&
+                O().model_data == conv_.data());
+    ASSERT_FALSE(LoadBytes(std::vector<char>(256, '\x5a')).ok);
     EXPECT_EQ(O().model, nullptr);
-    EXPECT_EQ(O().input_names, std::vector<std::string>{"pixels"});
-    EXPECT_EQ(O().input_node_dims, (std::vector<std::vector<int64_t>>{{1, 3, 224, 224}}));
+    EXPECT_EQ(O().input_names, std::vector<std::string>{"image"});
+    EXPECT_EQ(O().input_node_dims, (std::vector<std::vector<int64_t>>{{1, 3, -1, -1}}));
 }
 
 // innerLoadModel(1), after a reshape of two_inputs' a and b to [2, 4], reads
@@ -62,9 +52,8 @@ TEST_F(Loads, NamedReshapeRecordsTheShapesTheModelThenHas) {
                  {{"a", "b"}, {{1, 4}}, {}, "reshape needs one dims list per input name: 2 names, 1 dims lists."}};
     const std::vector<char> model = ReadModel("two_inputs");
     auto load = [&](const std::vector<std::string>& names, const Dims& dims) {
-        return Capture(*object_, [&] {
-            return O().innerLoadModel(model.data(), model.size(), -1, true, names, dims, ov::element::f32);
-        });
+        return Run(
+            [&] { return O().innerLoadModel(model.data(), model.size(), -1, true, names, dims, ov::element::f32); });
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.names) + " " + ::testing::PrintToString(c.dims));
@@ -87,13 +76,11 @@ TEST_F(Loads, NamedReshapeRecordsTheShapesTheModelThenHas) {
 // refused with a text that names the type the module passed.
 TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
     using T = ov::element::Type_t;
-    const std::pair<uint32_t, T> codes[] = {
-        {0, T::boolean}, {1, T::f8e4m3}, {2, T::f16},  {3, T::f32},  {4, T::f64},  {5, T::bf16},        {6, T::f32},
-        {7, T::i4},      {8, T::i8},     {9, T::i16},  {10, T::i32}, {11, T::i64}, {12, T::u4},         {13, T::u8},
-        {14, T::u16},    {15, T::u32},   {16, T::u64}, {17, T::f32}, {99, T::f32}, {0xFFFFFFFF, T::f32}};
-    for (const auto& [code, type_t] : codes) {
+    const T types[] = {T::boolean, T::f8e4m3, T::f16, T::f32, T::f64, T::bf16, T::f32, T::i4, T::i8,
+                       T::i16,     T::i32,    T::i64, T::u4,  T::u8,  T::u16,  T::u32, T::u64};
+    for (uint32_t code : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 14u, 15u, 16u, 17u, 99u, ~0u}) {
         SCOPED_TRACE(code);
-        const ov::element::Type type(type_t);
+        const ov::element::Type type(code < std::size(types) ? types[code] : T::f32);
         ov::Core bare;
         bare.get_property("CPU", ov::supported_properties);  // the plugin exists, so a refusal comes at once
         bool refused = false;
@@ -103,13 +90,11 @@ TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
             refused = true;
         }
         object_ = NewObject();
-        const Outcome outcome = Load(conv_, -1, code);
+        const Outcome outcome = LoadBytes(conv_, -1, code);
         EXPECT_EQ(outcome.ok, !refused);
+        const std::string refusal = "Wrong value " + type.to_string() + " for property key INFERENCE_PRECISION_HINT";
         if (refused)
-            EXPECT_NE(
-                outcome.error.find("Wrong value " + type.to_string() + " for property key INFERENCE_PRECISION_HINT"),
-                std::string::npos)
-                << outcome.error;
+            EXPECT_NE(outcome.error.find(refusal), std::string::npos) << outcome.error;
         else
             EXPECT_EQ(O().core->get_property("CPU", ov::hint::inference_precision),
                       bare.get_property("CPU", ov::hint::inference_precision));
@@ -118,24 +103,23 @@ TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
 
 // Over the "NPU" and "GPU" doubles, on a core where every device starts from
 // the opposite of each value the module may set: a value read back was set
-// by the load, for the device the index names and no other.
+// by the load, for the device the index names and no other. Every supported
+// property of the compiled model is traced as "name: value"; the CPU's shows
+// the hint the load set.
 TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
-    const struct {
-        int32_t index;
-        const char* compile_trace;
-        const char* priorities;  // MULTI's, where it compiles on MULTI
-    } cases[] = {{-1, "Make CompiledModel, device_name: CPU, device_index: -1", nullptr},
-                 {0, "Make CompiledModel, device_name: GPU, device_index: 0", nullptr},
-                 {7, "Make CompiledModel, device_name: GPU, device_index: 7", nullptr},
-                 {-2, "Make CompiledModel, device_name: NPU, device_index: -2", "NPU"},
-                 {-3, "Make CompiledModel, device_name: NPU+GPU+CPU, device_index: -3", "NPU,GPU,CPU"},
-                 {-4, "Make CompiledModel, device_name: , device_index: -4", nullptr}};
+    // The index, the device its compile names, MULTI's priorities where it compiles on MULTI.
+    const std::tuple<int32_t, const char*, const char*> cases[] = {{-1, "CPU", nullptr},
+                                                                   {0, "GPU", nullptr},
+                                                                   {7, "GPU", nullptr},
+                                                                   {-2, "NPU", "NPU"},
+                                                                   {-3, "NPU+GPU+CPU", "NPU,GPU,CPU"},
+                                                                   {-4, "", nullptr}};
     const std::vector<std::string> caps = ov::Core().get_property("CPU", ov::device::capabilities);
     if (std::find(caps.begin(), caps.end(), ov::device::capability::BF16) == caps.end())
         GTEST_SKIP() << "this CPU computes in f32 only, so no hint of another type would be kept";
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.index);
-        const auto core = CoreWithNpuAndGpuDoubles();
+    for (const auto& [index, device_name, priorities] : cases) {
+        SCOPED_TRACE(index);
+        const auto core = CoreWithNpuDouble(true);
         for (const char* device : {"CPU", "GPU", "NPU"})
             core->set_property(device, ov::hint::execution_mode(ov::hint::ExecutionMode::ACCURACY),
                                ov::hint::inference_precision(ov::element::f32), ov::log::level(ov::log::Level::WARNING),
@@ -143,10 +127,10 @@ TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
                                ov::hint::enable_cpu_pinning(false));
         object_ = NewObject();
         O().core = core;
-        TraceRecorder traces;
-        const Outcome outcome = Load(conv_, c.index, 5);
-        EXPECT_EQ(traces.Count(c.compile_trace), 1u);
-        const bool cpu = c.index == -1, gpu = c.index >= 0;
+        const Outcome outcome = LoadBytes(conv_, index, 5);
+        const std::string compile = "Make CompiledModel, device_name: " + std::string(device_name);
+        EXPECT_EQ(outcome.Traced(compile + ", device_index: " + std::to_string(index)), 1u);
+        const bool cpu = index == -1, gpu = index >= 0;
         for (const auto& [device, hinted] : {std::pair{"CPU", cpu}, {"GPU", gpu}, {"NPU", false}}) {
             SCOPED_TRACE(device);
             EXPECT_EQ(core->get_property(device, ov::hint::execution_mode) == ov::hint::ExecutionMode::PERFORMANCE,
@@ -157,17 +141,15 @@ TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
                 hinted && cpu);
             EXPECT_EQ(core->get_property(device, ov::hint::enable_cpu_pinning), hinted && cpu);
             EXPECT_EQ(core->get_property(device, ov::log::level) == ov::log::Level::DEBUG,
-                      c.index <= -2 && std::string(device) == "NPU");
+                      index <= -2 && std::string(device) == "NPU");
         }
-        if (c.index < -3) continue;  // the runtime knows no device without a name
+        if (index < -3) continue;  // the runtime knows no device without a name
         ASSERT_TRUE(outcome.ok) << outcome.error;
-        if (c.priorities) EXPECT_EQ(O().compiled_model->get_property(ov::device::priorities), c.priorities);
-        if (!c.priorities)
+        if (priorities) EXPECT_EQ(O().compiled_model->get_property(ov::device::priorities), priorities);
+        if (!priorities)
             EXPECT_EQ(O().compiled_model->get_property(ov::execution_devices),
                       std::vector<std::string>{gpu ? "GPU" : "CPU"});
-        // Every supported property of the compiled model is read and traced
-        // as "name: value"; the CPU's shows the hint the load set.
-        if (cpu) EXPECT_EQ(traces.Count("INFERENCE_PRECISION_HINT: bf16"), 1u);
+        if (cpu) EXPECT_EQ(outcome.Traced("INFERENCE_PRECISION_HINT: bf16"), 1u);
     }
 }
 

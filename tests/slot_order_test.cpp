@@ -2,7 +2,6 @@
 // its two exports found by name, every operation called through its position
 // in the virtual table (a reordered declaration lands a call on another
 // operation), and the object destroyed through ReleaseModule.
-#include <gtest/gtest.h>
 
 #include "test_support.h"
 

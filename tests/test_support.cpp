@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -27,16 +27,6 @@ ObjectPtr NewHostObject() {
     return library.NewObject();
 }
 
-ObjectPtr NewObject() { return ObjectPtr(InitModule(), ReleaseModule); }
-
-Tessarine& AsTessarine(const ObjectPtr& object) { return *static_cast<Tessarine*>(object.get()); }
-
-TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type) {
-    return {std::move(name), type, std::move(dims), data};
-}
-
-image_ai::OutputDescriptor Descriptor(uint64_t channels) { return image_ai::DescriptorFor(channels, 0xA5); }
-
 std::vector<float> Image(uint32_t width, uint32_t height, float offset, uint32_t channels) {
     std::vector<float> image(size_t{channels} * width * height);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<float>(i % 97) * 0.25f - 3.0f + offset;
@@ -55,21 +45,15 @@ std::vector<float> DynamicConvMap(const std::vector<float>& image) {
 }
 
 std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height) {
-    const float sign[3] = {1, -1, 1};
-    std::vector<std::array<size_t, 3>> cells;  // stride, y, x in output order
-    for (size_t s : {8, 16, 32})
-        for (size_t y = 0; y < (height + s - 1) / s; ++y)
-            for (size_t x = 0; x < (width + s - 1) / s; ++x) cells.push_back({s, y, x});
-    std::vector<float> out(84 * cells.size());
+    const size_t plane = size_t{width} * height;
+    std::vector<float> out;
     for (size_t c = 0; c < 84; ++c)
-        for (size_t n = 0; n < cells.size(); ++n) {
-            const auto [s, y, x] = cells[n];
-            float value = static_cast<float>(c) / 100;
-            for (size_t k = 0; k < 3; ++k)
-                value += static_cast<float>(c + 1) / 100 * static_cast<float>(k + 1) * sign[k] *
-                         image[(k * height + y * s) * width + x * s];
-            out[c * cells.size() + n] = value;
-        }
+        for (size_t s : {8, 16, 32})
+            for (size_t y = 0; y < (height + s - 1) / s; ++y)
+                for (size_t x = 0; x < (width + s - 1) / s; ++x) {
+                    const float* pixel = &image[y * s * width + x * s];
+                    out.push_back((c + 1) / 100.f * (pixel[0] - 2 * pixel[plane] + 3 * pixel[2 * plane]) + c / 100.f);
+                }
     return out;
 }
 
@@ -83,14 +67,12 @@ StdoutCapture::StdoutCapture() {
     dup2(capture_fd_, STDOUT_FILENO);
 }
 
-StdoutCapture::~StdoutCapture() { Text(); }
-
 std::string StdoutCapture::Text() {
-    if (done_) return text_;
-    done_ = true;
+    if (saved_fd_ < 0) return text_;
     std::fflush(stdout);
     dup2(saved_fd_, STDOUT_FILENO);
     close(saved_fd_);
+    saved_fd_ = -1;
     lseek(capture_fd_, 0, SEEK_SET);
     char buffer[4096];
     for (ssize_t n; (n = read(capture_fd_, buffer, sizeof buffer)) > 0;) text_.append(buffer, static_cast<size_t>(n));
@@ -99,29 +81,44 @@ std::string StdoutCapture::Text() {
 }
 
 namespace {
-std::vector<std::string> recorded_traces;
-void RecordTrace(const std::string& text) { recorded_traces.push_back(text); }
+TraceRecorder* recording = nullptr;  // the innermost
 }  // namespace
 
-TraceRecorder::TraceRecorder() {
-    recorded_traces.clear();
-    SetTraceObserver(RecordTrace);
-}
-
-TraceRecorder::~TraceRecorder() { SetTraceObserver(nullptr); }
-
-const std::vector<std::string>& TraceRecorder::Texts() const { return recorded_traces; }
-
-size_t TraceRecorder::Count(const std::string& text, bool as_prefix) const {
-    return std::count_if(recorded_traces.begin(), recorded_traces.end(), [&](const std::string& trace) {
-        return as_prefix ? trace.rfind(text, 0) == 0 : trace == text;
+TraceRecorder::TraceRecorder() : outer_(recording) {
+    recording = this;
+    SetTraceObserver([](const std::string& text) {
+        for (TraceRecorder* recorder = recording; recorder; recorder = recorder->outer_)
+            recorder->texts.push_back(text);
     });
 }
 
-std::shared_ptr<ov::Core> CoreWithNpuDouble() { return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE); }
+TraceRecorder::~TraceRecorder() {
+    recording = outer_;
+    if (!recording) SetTraceObserver(nullptr);
+}
 
-std::shared_ptr<ov::Core> CoreWithNpuAndGpuDoubles() {
-    return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE, TESSARINE_GPU_DOUBLE_FILE);
+size_t Outcome::Traced(const std::string& prefix) const {
+    return std::count_if(traces.begin(), traces.end(),
+                         [&](const std::string& text) { return text.rfind(prefix, 0) == 0; });
+}
+
+void ModuleTest::Load(const std::string& name, int32_t device, std::shared_ptr<ov::Core> core) {
+    model_ = ReadModel(name);
+    if (core) O().core = std::move(core);
+    ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), device, 3)) << object_->GetLastErrorMessage();
+}
+
+Outcome ModuleTest::Map(uint32_t width, uint32_t height, float offset) {
+    std::vector<float> image = Image(width, height, offset), map(2 * width * height, NAN);
+    const auto desc = Descriptor(2);
+    const Outcome outcome =
+        Run([&] { return object_->DoInference(width, height, image.data(), desc.data(), width, height, map.data()); });
+    if (outcome.ok) EXPECT_EQ(map, DynamicConvMap(image));
+    return outcome;
+}
+
+std::shared_ptr<ov::Core> CoreWithNpuDouble(bool gpu_double_too) {
+    return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE, gpu_double_too ? TESSARINE_GPU_DOUBLE_FILE : "");
 }
 
 void RefuseNewGpuDoubles(bool refuse) {

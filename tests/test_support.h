@@ -5,6 +5,8 @@
 #ifndef TESSARINE_TEST_SUPPORT_H
 #define TESSARINE_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,13 +21,15 @@ std::vector<char> ReadModel(const std::string& name);  // from the models folder
 
 using ObjectPtr = image_ai::ObjectPtr;
 ObjectPtr NewHostObject();  // from the production library, opened once by path
-ObjectPtr NewObject();      // from this binary's module objects
-Tessarine& AsTessarine(const ObjectPtr& object);
+inline ObjectPtr NewObject() { return ObjectPtr(InitModule(), ReleaseModule); }  // of this binary's module
+inline Tessarine& AsTessarine(const ObjectPtr& object) { return *static_cast<Tessarine*>(object.get()); }
 
-TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type = DATA_TYPE_FLOAT32);
+inline TensorData Record(std::string name, std::vector<int64_t> dims, void* data, int32_t type = DATA_TYPE_FLOAT32) {
+    return {std::move(name), type, std::move(dims), data};
+}
 // The map form's descriptor with every byte but the channel count noise,
 // which would show as a wrong count.
-image_ai::OutputDescriptor Descriptor(uint64_t channels);
+inline image_ai::OutputDescriptor Descriptor(uint64_t channels) { return image_ai::DescriptorFor(channels, 0xA5); }
 // A planar f32 image whose values differ across channels and neighbouring
 // pixels, so a swapped channel or axis changes every result.
 std::vector<float> Image(uint32_t width, uint32_t height, float offset = 0, uint32_t channels = 3);
@@ -35,50 +39,71 @@ std::vector<float> DynamicConvMap(const std::vector<float>& image);
 // pixel (y*s, x*s) weighted by (c+1)/100 * (k+1) * (1, -1, 1)[k], plus c/100.
 std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height);
 
-// What is written to standard output (descriptor 1) between construction and Text().
+// What is written to standard output (descriptor 1) between construction and
+// Text(); captures nest.
 class StdoutCapture {
 public:
     StdoutCapture();
-    ~StdoutCapture();
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
+    ~StdoutCapture() { Text(); }
     std::string Text();  // stops capturing on the first call
 
 private:
-    int saved_fd_ = -1;
-    int capture_fd_ = -1;
+    int saved_fd_ = -1, capture_fd_ = -1;  // saved_fd_ < 0 once stopped
     std::string text_;
-    bool done_ = false;
 };
 
-// One call's result, last error and console output.
-struct Outcome {
-    bool ok;
-    std::string error, console;
-};
-template <class Call>
-Outcome Capture(IImageAIInference& object, Call&& call) {
-    StdoutCapture capture;
-    const bool ok = call();
-    std::string console = capture.Text();
-    return {ok, object.GetLastErrorMessage(), console};
-}
-
-// Every trace text handed over while alive.
+// Every trace text handed over while alive; recorders nest.
 class TraceRecorder {
 public:
     TraceRecorder();
     ~TraceRecorder();
-    const std::vector<std::string>& Texts() const;
-    size_t Count(const std::string& text, bool as_prefix = false) const;
+    std::vector<std::string> texts;
+
+private:
+    TraceRecorder* outer_;
 };
 
-// A core in which "NPU" is the runtime's CPU plugin under another name, so
-// that MULTI with the priority "NPU" compiles, reshapes and runs here.
-std::shared_ptr<ov::Core> CoreWithNpuDouble();
-// The same with "GPU" a double too; while refused, a core that has yet to
-// create the "GPU" double fails to (see npu_plugin_double.cpp).
-std::shared_ptr<ov::Core> CoreWithNpuAndGpuDoubles();
+// One call's result, last error, console output and trace texts.
+struct Outcome {
+    bool ok;
+    std::string error, console;
+    std::vector<std::string> traces;
+    size_t Traced(const std::string& prefix) const;  // the trace texts that start with prefix
+};
+template <class Call>
+Outcome Capture(IImageAIInference& object, Call&& call) {
+    TraceRecorder traces;
+    StdoutCapture capture;
+    const bool ok = call();
+    std::string console = capture.Text();
+    return {ok, object.GetLastErrorMessage(), console, traces.texts};
+}
+
+// A test of one object of this binary's module, whose fields are O()'s.
+class ModuleTest : public ::testing::Test {
+protected:
+    // A model from the models folder; on the core given, else on the object's own.
+    void Load(const std::string& name, int32_t device = -1, std::shared_ptr<ov::Core> core = nullptr);
+    Tessarine& O() { return AsTessarine(object_); }
+    template <class Call>
+    Outcome Run(Call&& call) {
+        return Capture(*object_, call);
+    }
+    Outcome Tensors(const std::vector<TensorData>& inputs, std::vector<TensorData>& outputs) {
+        return Run([&] { return object_->DoInference(inputs, outputs); });
+    }
+    // The map form on dynamic_conv at width x height, its values checked where it runs.
+    Outcome Map(uint32_t width, uint32_t height, float offset = 0);
+
+    std::vector<char> model_;
+    ObjectPtr object_ = NewObject();
+};
+
+// A core in which "NPU" (and "GPU" where asked) is the runtime's CPU plugin
+// under another name, so that MULTI with the priority "NPU" compiles,
+// reshapes and runs here. While refused, a core that has yet to create the
+// "GPU" double fails to (see npu_plugin_double.cpp).
+std::shared_ptr<ov::Core> CoreWithNpuDouble(bool gpu_double_too = false);
 void RefuseNewGpuDoubles(bool refuse);
 
 #endif

@@ -1,5 +1,5 @@
 // A device plugin for tests: the runtime's real CPU plugin, registered under
-// the device name "NPU" (or TESSARINE_DOUBLE_DEVICE), so that the MULTI device
+// the device name TESSARINE_DOUBLE_DEVICE ("NPU" or "GPU"), so that the MULTI device
 // with the priority "NPU" really compiles, reshapes and runs on a machine
 // without an NPU, and a "GPU" load really compiles without a GPU.
 //
@@ -12,10 +12,6 @@
 #include <stdexcept>
 #include <string>
 
-#ifndef TESSARINE_DOUBLE_DEVICE
-#define TESSARINE_DOUBLE_DEVICE "NPU"
-#endif
-
 namespace ov {
 // Only the one non-virtual member this library calls; the runtime exports it.
 class IPlugin {
@@ -24,9 +20,7 @@ public:
 };
 }  // namespace ov
 
-namespace {
-bool refusing = false;
-}  // namespace
+static bool refusing = false;
 
 // While set, a core that has yet to create this device's plugin (the first
 // time, or after unload_plugin) fails to: so a test can make a compile on
