@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-# Writes the ONNX backend's node test cases in a form the conformance test reads.
+# Writes the ONNX backend's node test cases in a form the conformance test
+# (tests/conformance/) reads.
 #
-# Usage: prepare_node_cases.py WHEEL_DIR OUTPUT_DIR
+# Usage: extract_node_cases.py WHEEL_DIR OUTPUT_DIR
 #
 # The cases come from the pinned onnx==1.16.2 wheel (tools/default_assets.txt),
 # which tools/setup.sh downloads; the wheel is read, not installed. OUTPUT_DIR
@@ -24,9 +25,9 @@ import numpy as np
 import onnx
 from onnx import TensorProto, numpy_helper
 
-TOOLS = pathlib.Path(__file__).resolve().parents[2] / "tools"
-sys.path.insert(0, str(TOOLS))
-from extract_default_assets import find_wheel, pinned_wheels  # noqa: E402
+from extract_default_assets import find_wheel, pinned_wheels
+
+TOOLS = pathlib.Path(__file__).resolve().parent
 
 NODE_DIR = "onnx/backend/test/data/node/"
 DATA_TYPE_CODES = {getattr(TensorProto, t): code for code, t in enumerate(
@@ -95,5 +96,5 @@ def main(wheel_dir, out_dir):
 
 if __name__ == "__main__":
     if len(sys.argv) != 3:
-        sys.exit("usage: prepare_node_cases.py WHEEL_DIR OUTPUT_DIR")
+        sys.exit("usage: extract_node_cases.py WHEEL_DIR OUTPUT_DIR")
     main(pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]))
