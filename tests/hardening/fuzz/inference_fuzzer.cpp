@@ -39,8 +39,7 @@
 namespace {
 
 constexpr uint64_t kMaxElements = 1 << 14, kRefusedClaimBytes = 64, kGuardBytes = 64, kReserved = 0x5EC0DE;
-constexpr unsigned char kGuard = 0xA5;
-constexpr size_t kSubjects = 8;
+constexpr uint64_t kGuard = 0xA5, kSubjects = 8;
 
 void Require(bool condition, const char* what) {
     if (condition) return;
@@ -107,11 +106,10 @@ struct Sequence {
         for (const auto& b : buffers)
             b->Check(), b->freed = true, Require(!mprotect(b->at, b->mapped, PROT_NONE), "cannot free a buffer");
     }
-    bool Holds(const void* p) const {
-        const auto* byte = static_cast<const unsigned char*>(p);
-        return std::any_of(buffers.begin(), buffers.end(),
-                           [&](const auto& b) { return byte >= b->at && byte < b->at + b->size + kGuardBytes; }) ||
-               (earlier && earlier->Holds(p));
+    bool Holds(const unsigned char* p) const {
+        for (const auto& b : buffers)
+            if (p >= b->at && p < b->at + b->size + kGuardBytes) return true;
+        return earlier && earlier->Holds(p);
     }
     void After(bool ok, IImageAIInference& object) {
         Require(ok == object.GetLastErrorMessage().empty(), "a call's result disagrees with its error text");
@@ -204,8 +202,8 @@ void TensorsCall(Bytes& in, Subject& subject, Sequence& sequence) {
         Require(runtime_outputs, "an output record changed without runtime-allocated outputs");
         Require(now.size == Elements(now.dims) && now.size <= kMaxElements * 64, "a runtime output's size is wrong");
         if (now.size == 0) continue;
-        Require(now.data && !sequence.Holds(now.data), "a runtime output points into a host buffer");
         const auto* at = static_cast<const unsigned char*>(now.data);  // read, so AddressSanitizer checks it
+        Require(at && !sequence.Holds(at), "a runtime output points into a host buffer");
         sequence.runtime_outputs.insert(sequence.runtime_outputs.end(), at, at + now.size * ElementBytes(now.type));
     }
 }
