@@ -60,31 +60,22 @@ Call LoadFile(const char* model, int32_t device = -1) {
     return [=](IImageAIInference& o) { return Load(o, ReadModel(model), device); };
 }
 Row File(const char* model, Kind kind, std::string text) { return {model, nullptr, LoadFile(model), kind, text}; }
-const Call kHalfAnOnnxFile = [](IImageAIInference& o) {
-    const std::vector<char> bytes = ReadModel("detect_head");
-    return Load(o, {bytes.begin(), bytes.begin() + bytes.size() / 2});
-};
 
 const auto kTwo = Descriptor(2), kFive = Descriptor(5), kWrapping = Descriptor((1ull << 62) + 1);
-Call Map(uint32_t width, uint32_t height, const void* desc, uint32_t out_width, void* image = in.image,
-         void* map = out.map) {
-    return [=](IImageAIInference& o) { return o.DoInference(width, height, image, desc, out_width, height, map); };
+Call Map(uint32_t w, uint32_t h, const void* desc, uint32_t out_w, void* image = in.image, void* map = out.map) {
+    return [=](IImageAIInference& o) { return o.DoInference(w, h, image, desc, out_w, h, map); };
 }
-Call Detect(uint32_t width, uint32_t height, void* image = in.image, uint64_t* count = &out.count) {
-    return [=](IImageAIInference& o) {
-        return o.DoInference(width, height, image, out.head, count, &out.dim2, &out.dim1);
-    };
+Call Detect(uint32_t w, uint32_t h, void* image = in.image, uint64_t* count = &out.count) {
+    return [=](IImageAIInference& o) { return o.DoInference(w, h, image, out.head, count, &out.dim2, &out.dim1); };
 }
+// The call's own copy of the records, which runtime-allocated outputs change.
 Call Tensors(std::vector<TensorData> inputs, std::vector<TensorData> outputs) {
-    return [=](IImageAIInference& o) {
-        std::vector<TensorData> written = outputs;
-        return o.DoInference(inputs, written);
-    };
+    return [=](IImageAIInference& o) mutable { return o.DoInference(inputs, outputs); };
 }
 
-TensorData R(const char* name, std::vector<int64_t> dims, void* data, int32_t type = DATA_TYPE_FLOAT32) {
+const auto R = [](const char* name, std::vector<int64_t> dims, void* data, int32_t type = DATA_TYPE_FLOAT32) {
     return Record(name, std::move(dims), data, type);
-}
+};
 TensorData Dynamic(const char* name, int32_t type = DATA_TYPE_FLOAT32) { return R(name, {1, -1}, nullptr, type); }
 const TensorData kA = R("a", {1, 4}, in.a), kB = R("b", {1, 4}, in.b), kSum = R("sum", {1, 4}, out.sum);
 const std::vector<TensorData> kAB = {kA, kB}, kSums = {kSum, R("difference", {1, 4}, out.difference)};
@@ -113,50 +104,39 @@ bool PlainCall(IImageAIInference& o, const std::string& model) {
     return Tensors(kAB, kSums)(o);
 }
 
-// Each row runs in a directory of its own holding the files that models may
-// name (a tensor's external data, the ".bin" the IR reader looks for),
-// watched for opens.
+// The rows run in a directory holding the files that models may name (a
+// tensor's external data, the ".bin" the IR reader looks for), watched for
+// opens; CTest runs each row in a process, and so in a directory, of its own.
 int watch = -1;
-bool Opened() {
-    char events[4096];
-    bool any = false;
-    while (read(watch, events, sizeof events) > 0) any = true;
-    return any;
+bool Opened() {  // since the last call
+    char events[4096];  // room for every event a row can raise
+    return read(watch, events, sizeof events) > 0;
 }
 
 class BadInputs : public ::testing::TestWithParam<Row> {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tessarine_cwd_XXXXXX";
-        ASSERT_TRUE(mkdtemp(pattern));
-        dir_ = pattern;
-        for (const char* name : {"tessarine_secret.bin", ".bin"})
-            std::ofstream(dir_ / name) << "SECRET-0123456789abcdef";
+    static void SetUpTestSuite() {
+        static char dir[] = "/tmp/tessarine_cwd_XXXXXX";
+        ASSERT_TRUE(mkdtemp(dir));
+        for (const char* name : {"/tessarine_secret.bin", "/.bin"}) std::ofstream(dir + std::string(name)) << "SECRET";
         watch = inotify_init1(IN_NONBLOCK);
-        ASSERT_TRUE(watch >= 0 && inotify_add_watch(watch, pattern, IN_OPEN) >= 0);
-        std::filesystem::current_path(dir_);
+        ASSERT_TRUE(watch >= 0 && inotify_add_watch(watch, dir, IN_OPEN) >= 0);
+        std::filesystem::current_path(dir);
     }
-    void TearDown() override {
-        std::filesystem::current_path(home_);
-        close(watch);
-        std::filesystem::remove_all(dir_);
-    }
-
-    const std::filesystem::path home_ = std::filesystem::current_path();
-    std::filesystem::path dir_;
+    static void TearDownTestSuite() { std::filesystem::remove_all(std::filesystem::current_path()); }
 };
 
-// A model read from memory that names a file. Where the runtime's own reader
-// opens it for these bytes, the row first shows that the hazard is real and
-// that the watch sees it.
-Row NamesAFile(const char* model, std::string text, bool the_runtime_opens_it = true) {
+// A model read from memory that names a file the runtime's own reader opens
+// for these bytes: the row first shows that the hazard is real and that the
+// watch sees it.
+Row NamesAFile(const char* model, std::string text) {
     return {model, nullptr, [=](IImageAIInference& o) {
                 const std::vector<char> bytes = ReadModel(model);
                 try {
-                    if (the_runtime_opens_it) ov::Core().read_model({bytes.begin(), bytes.end()}, ov::Tensor());
+                    ov::Core().read_model({bytes.begin(), bytes.end()}, ov::Tensor());
                 } catch (const ov::Exception&) {
                 }
-                if (the_runtime_opens_it && !Opened()) ADD_FAILURE() << "the runtime opens no file for " << model;
+                if (!Opened()) ADD_FAILURE() << "the runtime opens no file for " << model;
                 return Load(o, bytes);
             }, kLoadStd, text};
 }
@@ -167,21 +147,17 @@ TEST_P(BadInputs, GiveTheirResultTextAndConsoleLineAndLoseNothing) {
     const std::string model = row.model ? row.model : "two_inputs";
     const auto load = [&] { ASSERT_TRUE(Load(*object, ReadModel(model))) << object->GetLastErrorMessage(); };
     if (row.model) load();
-    Inputs in_before;
-    Outputs out_before;
-    std::memcpy(&in_before, &in, sizeof in);
-    std::memcpy(&out_before, &out, sizeof out);
-    const Outcome outcome = Capture(*object, [&] { return row.call(*object); });
+    const Inputs in_before = in;
+    const Outputs out_before = out;
+    const Outcome got = Capture(*object, [&] { return row.call(*object); });
 
-    EXPECT_EQ(outcome.ok, row.kind == kOk);
-    EXPECT_EQ(outcome.console, kLine[row.kind] + outcome.error);
-    if (row.kind == kInferOv || row.kind == kLoadOv)
-        EXPECT_TRUE(!outcome.error.empty() && outcome.error.find(row.text) != std::string::npos) << outcome.error;
-    else
-        EXPECT_EQ(outcome.error, row.text);
+    EXPECT_EQ(got.ok, row.kind == kOk);
+    EXPECT_EQ(got.console, kLine[row.kind] + got.error);
+    const bool quoted = row.kind == kInferOv || row.kind == kLoadOv;  // and not empty
+    EXPECT_TRUE(quoted ? got.error.find(row.text) < got.error.size() : got.error == row.text) << got.error;
     EXPECT_FALSE(Opened());
     EXPECT_EQ(std::memcmp(&in, &in_before, sizeof in), 0) << "an input buffer was written";
-    if (!outcome.ok) EXPECT_EQ(std::memcmp(&out, &out_before, sizeof out), 0) << "a refused call wrote an output";
+    if (!got.ok) EXPECT_EQ(std::memcmp(&out, &out_before, sizeof out), 0) << "a refused call wrote an output";
 
     if (!row.model || row.spoils) load();
     const Outcome plain = Capture(*object, [&] { return PlainCall(*object, model); });
@@ -196,11 +172,9 @@ const std::string kIr = "the model is OpenVINO IR, whose reader opens \".bin\" i
 const std::string kExternal = "\" refers to external data; a model loaded from memory may not name files.";
 const std::string kOutOfOrder = "the ONNX graph is not in topological order and its ";
 const std::string kNoProducer = kOutOfOrder + "output \"z\" is produced by no node.";
-const std::string kConvShort = "an ONNX Conv node has 1 input(s); the operator needs 2.";
-const std::string kClipUnnamed = "an ONNX Clip node's first input has no name.";
 
-Row T(const char* label, std::vector<TensorData> inputs, std::vector<TensorData> outputs, Kind kind,
-      std::string text) {
+Row T(const char* label, std::vector<TensorData> inputs, std::vector<TensorData> outputs, std::string text,
+      Kind kind = kRejected) {
     return {label, "two_inputs", Tensors(std::move(inputs), std::move(outputs)), kind, std::move(text)};
 }
 constexpr int64_t kTwoTo32 = int64_t{1} << 32, kWrapsToFour = (int64_t{1} << 62) + 1;
@@ -211,10 +185,7 @@ const Row kRows[] = {
     {"NullBuffer", nullptr, [](IImageAIInference& o) { return o.LoadModel(nullptr, 0, -1, 3); }, kLoadOv, ""},
     {"NullBufferWithASize", nullptr, [](IImageAIInference& o) { return o.LoadModel(nullptr, 16, -1, 3); }, kLoadStd,
      "model_data is nullptr while model_size is 16."},
-    {"HalfAnOnnxFile", nullptr, kHalfAnOnnxFile, kLoadOv, ""},
     {"DeviceIndexBelowMinusThree", nullptr, LoadFile(kTwoIn, -4), kLoadOv, "Device with \"\" name is not registered"},
-    {"GpuIndexWithoutAGpu", nullptr, LoadFile(kTwoIn, 7), kLoadOv, ""},
-    {"NpuGpuCpuIndexWithoutEither", nullptr, LoadFile(kTwoIn, -3), kLoadOv, ""},
     // Models read from memory that would make the runtime open a file: ONNX
     // tensors with external data wherever a tensor can be (the 2024.5 reader
     // does not yet read the last three), and OpenVINO IR.
@@ -224,9 +195,9 @@ const Row kRows[] = {
     NamesAFile("external_data_31_ifs_deep", "the ONNX tensor \"value" + kExternal),
     NamesAFile("ir_with_a_constant.xml", kIr),
     NamesAFile("onnx_read_as_ir", kIr),
-    NamesAFile("external_data_sparse_initializer", "the ONNX tensor \"w" + kExternal, false),
-    NamesAFile("external_data_in_a_function", "the ONNX tensor \"value" + kExternal, false),
-    NamesAFile("external_data_in_training", "the ONNX tensor \"w" + kExternal, false),
+    File("external_data_sparse_initializer", kLoadStd, "the ONNX tensor \"w" + kExternal),
+    File("external_data_in_a_function", kLoadStd, "the ONNX tensor \"value" + kExternal),
+    File("external_data_in_training", kLoadStd, "the ONNX tensor \"w" + kExternal),
     // ONNX bytes on which OpenVINO 2024.5's ONNX reader takes the host down:
     // graphs out of topological order (its sort dereferences null for an
     // output no node produces, and allocates without end for a cycle), nodes
@@ -238,11 +209,11 @@ const Row kRows[] = {
     File("unsortable_after_unknown_fields", kLoadStd, kNoProducer),
     File("unsortable_output_is_an_initializer", kLoadStd, kOutOfOrder + "output \"c\" is produced by no node."),
     File("unsortable_cycle", kLoadStd, kOutOfOrder + "nodes form a cycle through \"a\"."),
-    File("conv_without_weights", kLoadStd, kConvShort),
+    File("conv_without_weights", kLoadStd, "an ONNX Conv node has 1 input(s); the operator needs 2."),
     File("conv_without_outputs", kLoadStd, "an ONNX Conv node has no outputs."),
-    File("clip_of_an_unnamed_input", kLoadStd, kClipUnnamed),
-    File("conv_without_weights_in_a_branch", kLoadStd, kConvShort),
-    File("clip_in_a_nested_branch", kLoadStd, kClipUnnamed),
+    File("clip_of_an_unnamed_input", kLoadStd, "an ONNX Clip node's first input has no name."),
+    File("conv_without_weights_in_a_branch", kLoadStd, "an ONNX Conv node has 1 input(s); the operator needs 2."),
+    File("clip_in_a_nested_branch", kLoadStd, "an ONNX Clip node's first input has no name."),
     File("ordered_output_produced_by_nothing", kLoadOv, ""),
     File("ifs_nested_too_deep", kLoadOv, ""),
     File("unordered_nodes", kOk, ""),
@@ -251,24 +222,25 @@ const Row kRows[] = {
     {"MapOnANewObject", nullptr, Map(8, 6, kTwo.data(), 8), kRejected, kNoModel},
     {"DetectAfterARelease", kHead, [](IImageAIInference& o) { return o.ReleaseModel(), Detect(8, 6)(o); }, kRejected,
      kNoModel, true},
-    {"TensorsAfterAFailedLoad", nullptr,
-     [](IImageAIInference& o) { return Capture(o, [&] { return kHalfAnOnnxFile(o); }).ok || Tensors(kAB, kSums)(o); },
-     kRejected, kNoModel},
-    {"TensorsOnAModelWithoutInputs", nullptr,
-     [](IImageAIInference& o) { return Load(o, ReadModel("no_inputs")) && Tensors({kA}, {Dynamic("y")})(o); },
-     kInferOv, "set_input_tensor()"},
+    // The load fails on the first half of an ONNX file.
+    {"TensorsAfterAFailedLoad", nullptr, [](IImageAIInference& o) {
+         const std::vector<char> bytes = ReadModel("detect_head");
+         return Capture(o, [&] { return Load(o, {bytes.begin(), bytes.begin() + bytes.size() / 2}); }).ok ||
+                Tensors(kAB, kSums)(o);
+     }, kRejected, kNoModel},
+    {"TensorsOnAModelWithoutInputs", nullptr, [](IImageAIInference& o) {
+         return Load(o, ReadModel("no_inputs")) && Tensors({kA}, {Dynamic("y")})(o);
+     }, kInferOv, "set_input_tensor()"},
     // The map and detect forms.
     {"NullImage", kConv, Map(8, 6, kTwo.data(), 8, nullptr), kRejected, kNullBuffers},
     {"NullMap", kConv, Map(8, 6, kTwo.data(), 8, in.image, nullptr), kRejected, kNullBuffers},
     {"DescriptorCountsFiveChannelsForTwo", kConv, Map(8, 6, kFive.data(), 8), kInferOv, "shape=(1.5.6.8)"},
     {"NullDescriptorOnATwoChannelModel", kConv, Map(8, 6, nullptr, 8), kInferOv, "shape=(1.3.6.8)"},
-    {"MapNarrowerThanTheImage", kConv, Map(8, 6, kTwo.data(), 4), kInferOv, ""},
     {"MapWiderThanTheImage", kConv, Map(8, 6, kTwo.data(), 16), kOk, ""},
     {"ZeroWidth", kConv, Map(0, 6, kTwo.data(), 0), kInferOv, "", true},
     {"ImageOverflowing64Bits", kConv, Map(0xFFFFFFFFu, 0xFFFFFFFFu, kTwo.data(), 8), kRejected, kImageOverflow},
     {"ChannelCountWrappingTo48Floats", kConv, Map(8, 6, kWrapping.data(), 8), kRejected,
      "the output overflows 64 bits (element or byte count)."},
-    {"MapOnATwoInputModel", kTwoIn, Map(8, 6, kTwo.data(), 8), kInferOv, "set_input_tensor()"},
     {"NullCountPointer", kHead, Detect(8, 6, in.image, nullptr), kRejected,
      "output_count, output_dim2 or output_dim1 is nullptr."},
     {"NullDetectImage", kHead, Detect(8, 6, nullptr), kRejected, kNullBuffers},
@@ -278,49 +250,41 @@ const Row kRows[] = {
     // The tensors form, in the order of precedence: inputs before outputs,
     // record by record, and within a record name, dims, negative dims, data,
     // type, overflow.
-    T("NoInputsNoOutputs", {}, {}, kRejected, "inputs is empty."),
-    T("InvalidInputAndNoOutputs", {kA, R("b", {}, in.b)}, {}, kRejected, "input.dims is empty."),
-    T("NoOutputs", kAB, {}, kRejected, "outputs is empty."),
-    T("UnnamedWithEmptyDims", {R("", {}, in.a), kB}, kSums, kRejected, "input.name is empty and inputs size > 1."),
-    T("EmptyDimsWithNullData", {R("a", {}, nullptr), kB}, kSums, kRejected, "input.dims is empty."),
-    T("NullDataBeforeEmptyDims", {R("a", {1, 4}, nullptr), R("b", {}, in.b)}, kSums, kRejected,
-      "input.data is nullptr."),
-    T("NegativeDimWithNullData", {R("a", {1, -4}, nullptr), kB}, kSums, kRejected, "input.dims has a negative value."),
-    T("ElementCountWrappingToFour", {R("a", {kWrapsToFour, 4}, in.a), kB}, kSums, kRejected, "input" + kOverflow),
-    T("ElementCountWrappingToZero", {R("a", {kTwoTo32, kTwoTo32}, in.a), kB}, kSums, kRejected, "input" + kOverflow),
-    T("ByteCountWrappingToFour", {R("a", {1, kWrapsToFour}, in.a), kB}, kSums, kRejected, "input" + kOverflow),
-    T("UnnamedAmongTwoOutputs", kAB, {kSum, R("", {1, 4}, out.difference)}, kRejected,
-      "output.name is empty and outputs size > 1."),
-    T("NullOutputDataBeforeEmptyDims", kAB, {R("sum", {1, 4}, nullptr), R("difference", {}, out.sum)}, kRejected,
+    T("NoInputsNoOutputs", {}, {}, "inputs is empty."),
+    T("InvalidInputAndNoOutputs", {kA, R("b", {}, in.b)}, {}, "input.dims is empty."),
+    T("NoOutputs", kAB, {}, "outputs is empty."),
+    T("UnnamedWithEmptyDims", {R("", {}, in.a), kB}, kSums, "input.name is empty and inputs size > 1."),
+    T("EmptyDimsWithNullData", {R("a", {}, nullptr), kB}, kSums, "input.dims is empty."),
+    T("NullDataBeforeEmptyDims", {R("a", {1, 4}, nullptr), R("b", {}, in.b)}, kSums, "input.data is nullptr."),
+    T("NegativeDimWithNullData", {R("a", {1, -4}, nullptr), kB}, kSums, "input.dims has a negative value."),
+    T("ElementCountWrappingToFour", {R("a", {kWrapsToFour, 4}, in.a), kB}, kSums, "input" + kOverflow),
+    T("ElementCountWrappingToZero", {R("a", {kTwoTo32, kTwoTo32}, in.a), kB}, kSums, "input" + kOverflow),
+    T("ByteCountWrappingToFour", {R("a", {1, kWrapsToFour}, in.a), kB}, kSums, "input" + kOverflow),
+    T("UnnamedAmongTwoOutputs", kAB, {kSum, R("", {1, 4}, out.sum)}, "output.name is empty and outputs size > 1."),
+    T("NullOutputDataBeforeEmptyDims", kAB, {R("sum", {1, 4}, nullptr), R("difference", {}, out.sum)},
       "output.dims is empty."),
-    T("NullOutputData", kAB, {kSum, R("difference", {1, 4}, nullptr)}, kRejected, "output.data is nullptr."),
-    T("OutputDimsOverflowing64Bits", kAB, {kSum, R("difference", {kWrapsToFour, 4}, out.sum)}, kRejected,
-      "output" + kOverflow),
-    T("TypeCodeTwelve", {kA, R("b", {1, 4}, in.b, 12)}, kSums, kInferStd, "Unknown DataType"),
-    T("NegativeTypeCode", kAB, {kSum, R("difference", {1, 4}, out.sum, -1)}, kInferStd, "Unknown DataType"),
-    T("UnknownInputName", {kA, R("c", {1, 4}, in.b)}, kSums, kInferOv, "Input for tensor name 'c'"),
+    T("NullOutputData", kAB, {kSum, R("difference", {1, 4}, nullptr)}, "output.data is nullptr."),
+    T("OutputDimsOverflowing64Bits", kAB, {kSum, R("difference", {kWrapsToFour, 4}, out.sum)}, "output" + kOverflow),
+    T("TypeCodeTwelve", {kA, R("b", {1, 4}, in.b, 12)}, kSums, "Unknown DataType", kInferStd),
+    T("NegativeTypeCode", kAB, {kSum, R("difference", {1, 4}, out.sum, -1)}, "Unknown DataType", kInferStd),
+    T("UnknownInputName", {kA, R("c", {1, 4}, in.b)}, kSums, "Input for tensor name 'c'", kInferOv),
     // The runtime looks names up among inputs and outputs alike: bound as an
     // output, this input record's buffer would take the run's result.
-    T("InputRecordNamedAfterAnOutput", {kA, R("sum", {1, 4}, in.b)}, kSums, kInferOv, "Input for tensor name 'sum'"),
-    T("RuntimeOutputNamedAfterAnInput", kAB, {Dynamic("sum"), Dynamic("b")}, kInferOv, "Output for tensor name 'b'"),
-    T("I32RecordForAnF32Input", {R("a", {1, 4}, in.a_i32, DATA_TYPE_INT32), kB}, kSums, kInferOv, "precision: i32"),
-    T("ShapeOneByThreeForOneByFour", {R("a", {1, 3}, in.a), kB}, kSums, kInferOv, ""),
-    T("OneInputRecordForTwoInputs", {kA}, kSums, kInferOv, "set_input_tensor()"),
-    T("OneOutputRecordForTwoOutputs", kAB, {kSum}, kInferOv, "set_output_tensor()"),
+    T("InputRecordNamedAfterAnOutput", {kA, R("sum", {1, 4}, in.b)}, kSums, "Input for tensor name 'sum'", kInferOv),
+    T("RuntimeOutputNamedAfterAnInput", kAB, {Dynamic("sum"), Dynamic("b")}, "Output for tensor name 'b'", kInferOv),
+    T("I32RecordForAnF32Input", {R("a", {1, 4}, in.a_i32, DATA_TYPE_INT32), kB}, kSums, "precision: i32", kInferOv),
     AfterAFree("SameInputNamedTwice", {kA, kA}, kSums, "input \"a\"" + kTwice),
     AfterAFree("SameOutputNamedTwice", kAB, {kSum, kSum}, "output \"sum\"" + kTwice),
     AfterAFree("InputLeftOut", {kA, R("c", {1, 4}, in.b)}, kSums, "input \"b\"" + kHeld),
     AfterAFree("OutputLeftOut", kAB, {kSum, R("c", {1, 4}, out.sum)}, "output \"difference\"" + kHeld),
     // Runtime-allocated outputs take a fresh request, which holds no buffer
     // of the host's: the name the model lacks is then the runtime's to refuse.
-    {"OutputLeftOutAfterRuntimeOutputs", "two_inputs",
-     [](IImageAIInference& o) {
+    {"OutputLeftOutAfterRuntimeOutputs", kTwoIn, [](IImageAIInference& o) {
          static float sum[4], difference[4];
          return Tensors(kAB, {R("sum", {1, 4}, sum), R("difference", {1, 4}, difference)})(o) &&
                 Tensors(kAB, {Dynamic("sum"), Dynamic("difference")})(o) &&
                 Tensors(kAB, {kSum, R("c", {1, 4}, out.sum)})(o);
-     },
-     kInferOv, "Output for tensor name 'c'"},
+     }, kInferOv, "Output for tensor name 'c'"},
     {"I32RecordForAnF32RuntimeOutput", "ragged_output",
      Tensors({R("values", {1, 5}, in.values)}, {Dynamic("doubled", DATA_TYPE_INT32)}), kInferOv, "pointer to i32"},
     {"I32RecordForAnF32OutputThatIsAnInput", "passthrough",
@@ -330,11 +294,10 @@ const Row kRows[] = {
      Tensors({R("values", {1, 5}, in.values)}, {Dynamic("no such output")}), kOk, ""},
 };
 
-std::string RowName(const ::testing::TestParamInfo<Row>& info) {
+INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, ::testing::ValuesIn(kRows), [](const auto& info) {
     std::string name = info.param.label;
-    for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    std::replace(name.begin(), name.end(), '.', '_');
     return name;
-}
-INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, ::testing::ValuesIn(kRows), RowName);
+});
 
 }  // namespace

@@ -6,21 +6,16 @@
 #include <cstdlib>
 #include <filesystem>
 
-extern "C" {
+// Each runtime asks a function named for it.
+#define TESSARINE_DEFAULT_OPTIONS(runtime, options)                                                       \
+    extern "C" __attribute__((used, visibility("default"))) const char* __##runtime##_default_options() { \
+        return options;                                                                                   \
+    }
 
 // halt_on_error: a finding ends the run, so it cannot pass unnoticed.
-__attribute__((used, visibility("default"))) const char* __asan_default_options() {
-    return "detect_leaks=1:halt_on_error=1:strict_init_order=1";
-}
-
-__attribute__((used, visibility("default"))) const char* __lsan_default_options() {
-    return "suppressions=" TESSARINE_SUPPRESSIONS_DIR "/lsan.supp:print_suppressions=0";
-}
-
-__attribute__((used, visibility("default"))) const char* __ubsan_default_options() {
-    return "print_stacktrace=1:halt_on_error=1";
-}
-}
+TESSARINE_DEFAULT_OPTIONS(asan, "detect_leaks=1:halt_on_error=1:strict_init_order=1")
+TESSARINE_DEFAULT_OPTIONS(lsan, "suppressions=" TESSARINE_SUPPRESSIONS_DIR "/lsan.supp:print_suppressions=0")
+TESSARINE_DEFAULT_OPTIONS(ubsan, "print_stacktrace=1:halt_on_error=1")
 
 namespace {
 

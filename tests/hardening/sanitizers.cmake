@@ -8,16 +8,13 @@
 option(TESSARINE_SANITIZE "Build the module and the tests with AddressSanitizer and UBSan" OFF)
 option(TESSARINE_FUZZ "Build the libFuzzer targets (Clang; implies TESSARINE_SANITIZE)" OFF)
 
-if(TESSARINE_FUZZ)
-    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-        message(FATAL_ERROR "TESSARINE_FUZZ needs Clang (libFuzzer); configure with CMAKE_CXX_COMPILER=clang++")
-    endif()
-    set(TESSARINE_SANITIZE ON)
+if(TESSARINE_FUZZ AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "TESSARINE_FUZZ needs Clang (libFuzzer); configure with CMAKE_CXX_COMPILER=clang++")
 endif()
-
-if(NOT TESSARINE_SANITIZE)
+if(NOT TESSARINE_SANITIZE AND NOT TESSARINE_FUZZ)
     return()
 endif()
+set(TESSARINE_SANITIZE ON)
 
 # -fno-sanitize-recover makes every UBSan finding fatal, so a finding fails
 # the test that hit it instead of scrolling past in its output.

@@ -12,8 +12,7 @@
 int main(int argc, char** argv) try {
     if (argc != 2) throw std::runtime_error("usage: bundle_host MODEL_FILE");
     const image_ai::ModuleLibrary library(TESSARINE_MODULE_FILE);
-    std::ifstream file(argv[1], std::ios::binary);
-    const std::vector<char> model{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::vector<char> model{std::istreambuf_iterator<char>(std::ifstream(argv[1], std::ios::binary).rdbuf()), {}};
     std::vector<float> pixel = {1, 2, 4}, map(2);  // map0 = r + g + b, map1 = 2r - b + 0.5
     std::vector<TensorData> inputs{{"", DATA_TYPE_FLOAT32, {1, 3, 1, 1}, pixel.data()}};
     std::vector<TensorData> outputs{{"", DATA_TYPE_FLOAT32, {1, 2, 1, 1}, map.data()}};

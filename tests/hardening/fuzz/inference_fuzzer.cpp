@@ -39,8 +39,7 @@
 namespace {
 
 constexpr uint64_t kMaxElements = 1 << 14, kRefusedClaimBytes = 64, kGuardBytes = 64, kReserved = 0x5EC0DE;
-constexpr unsigned char kGuard = 0xA5;
-constexpr size_t kSubjects = 8;
+constexpr uint64_t kGuard = 0xA5, kSubjects = 8;
 
 void Require(bool condition, const char* what) {
     if (condition) return;
@@ -91,13 +90,14 @@ struct Sequence {
     std::vector<std::unique_ptr<HostBuffer>> buffers;
     const Sequence* earlier = nullptr;  // the last plain calls', still the host's
     std::vector<unsigned char> runtime_outputs;
-    bool failed = false, empty_extent = false;
     // On MULTI a tensors call may rebuild for its records' whole dims, which a
-    // later call of the same width and height reuses.
-    bool built_for_own_dims = false;
+    // later call of the same width and height reuses: built_for_own_dims.
+    bool failed = false, empty_extent = false, built_for_own_dims = false;
 
-    // A buffer for the call, unless the nulls byte picks pointer `which` to be null (one in sixteen calls).
-    void* Allocate(size_t bytes, uint8_t seed, bool input, int which = -1) {
+    // A buffer for the call (a small one for a claim the module must refuse), unless the nulls byte picks pointer
+    // `which` to be null (one in sixteen calls).
+    void* Allocate(bool refused, uint64_t claim, uint8_t seed, bool input, int which = -1) {
+        const uint64_t bytes = refused ? kRefusedClaimBytes : claim;
         Require(bytes <= kMaxElements * 8, "the fuzzer sized a buffer past its own limit");
         if ((seed & 0x0F) == which) return nullptr;
         return buffers.emplace_back(std::make_unique<HostBuffer>(bytes, seed, input))->at;
@@ -106,11 +106,10 @@ struct Sequence {
         for (const auto& b : buffers)
             b->Check(), b->freed = true, Require(!mprotect(b->at, b->mapped, PROT_NONE), "cannot free a buffer");
     }
-    bool Holds(const void* p) const {
-        const auto* byte = static_cast<const unsigned char*>(p);
-        return std::any_of(buffers.begin(), buffers.end(),
-                           [&](const auto& b) { return byte >= b->at && byte < b->at + b->size + kGuardBytes; }) ||
-               (earlier && earlier->Holds(p));
+    bool Holds(const unsigned char* p) const {
+        for (const auto& b : buffers)
+            if (p >= b->at && p < b->at + b->size + kGuardBytes) return true;
+        return earlier && earlier->Holds(p);
     }
     void After(bool ok, IImageAIInference& object) {
         Require(ok == object.GetLastErrorMessage().empty(), "a call's result disagrees with its error text");
@@ -144,9 +143,10 @@ uint64_t Product(std::initializer_list<uint64_t> factors) {  // saturating
 }
 
 // Whether a claim overflows 64 bits of bytes as the module counts: zero dims count as one.
-bool Overflows(std::initializer_list<uint64_t> dims, uint64_t bytes) {
-    for (uint64_t d : dims)
-        if (d && __builtin_mul_overflow(bytes, d, &bytes)) return true;
+template <class Dims = std::initializer_list<uint64_t>>
+bool Overflows(const Dims& dims, uint64_t bytes) {
+    for (auto d : dims)
+        if (d && __builtin_mul_overflow(bytes, uint64_t(d), &bytes)) return true;
     return false;
 }
 
@@ -162,26 +162,23 @@ uint64_t ElementBytes(int32_t type) {  // unknown codes are refused before the d
 
 void Halve(uint32_t& a, uint32_t& b) { (a >= b ? a : b) /= 2; }
 
+bool HasNegative(const std::vector<int64_t>& dims) {
+    return std::any_of(dims.begin(), dims.end(), [](int64_t d) { return d < 0; });
+}
+
 TensorData DecodeRecord(Bytes& in, const Subject& subject, Sequence& sequence, bool input) {
-    TensorData record;
-    const uint8_t name = in.Byte();
-    if (name >= 0x80)
-        for (int n = name & 7; n > 0; --n) record.name.push_back(char(in.Byte()));
-    else if (name % (subject.names.size() + 1) < subject.names.size())
-        record.name = subject.names[name % (subject.names.size() + 1)];
+    TensorData record{{}, DATA_TYPE_FLOAT32, {}, nullptr, 0, kReserved};
+    const uint8_t name = in.Byte(), pick = name % (subject.names.size() + 1);  // a name of its own, or one offered
+    for (int n = name >= 0x80 ? name & 7 : 0; n > 0; --n) record.name.push_back(char(in.Byte()));
+    if (name < 0x80 && pick < subject.names.size()) record.name = subject.names[pick];
     record.type = in.Pick<int32_t>(0xF0, 13);  // 12: an unknown code
     for (int rank = in.Byte() % 7; rank > 0; --rank) record.dims.push_back(in.Pick<int64_t>(0xF0, 12, -2));
-    const bool negative = std::any_of(record.dims.begin(), record.dims.end(), [](int64_t d) { return d < 0; });
-    uint64_t bytes = ElementBytes(record.type);
-    bool refused = false;
-    for (int64_t d : record.dims) refused |= !negative && d && __builtin_mul_overflow(bytes, uint64_t(d), &bytes);
+    const bool refused = !HasNegative(record.dims) && Overflows(record.dims, ElementBytes(record.type));
     while (!refused && Elements(record.dims) > kMaxElements)
         *std::max_element(record.dims.begin(), record.dims.end()) /= 2;
     sequence.empty_extent |= std::count(record.dims.begin(), record.dims.end(), 0) > 0;
     const uint8_t data = in.Byte();
-    if (data % 8)
-        record.data = sequence.Allocate(refused ? kRefusedClaimBytes : Elements(record.dims) * 8, data, input);
-    record.reserved = kReserved;
+    if (data % 8) record.data = sequence.Allocate(refused, Elements(record.dims) * 8, data, input);
     return record;
 }
 
@@ -193,9 +190,8 @@ void TensorsCall(Bytes& in, Subject& subject, Sequence& sequence) {
     sequence.built_for_own_dims |= subject.device == -2 && !inputs.empty();
     sequence.After(subject.object->DoInference(inputs, outputs), *subject.object);
     Require(outputs.size() == given.size(), "the output vector changed length");
-    const bool runtime_outputs = std::any_of(given.begin(), given.end(), [](const TensorData& r) {
-        return std::any_of(r.dims.begin(), r.dims.end(), [](int64_t d) { return d < 0; });
-    });
+    const bool runtime_outputs =
+        std::any_of(given.begin(), given.end(), [](const TensorData& r) { return HasNegative(r.dims); });
     for (size_t i = 0; i < outputs.size(); ++i) {
         const TensorData &now = outputs[i], &before = given[i];
         Require(now.reserved == kReserved && now.name == before.name && now.type == before.type,
@@ -206,49 +202,40 @@ void TensorsCall(Bytes& in, Subject& subject, Sequence& sequence) {
         Require(runtime_outputs, "an output record changed without runtime-allocated outputs");
         Require(now.size == Elements(now.dims) && now.size <= kMaxElements * 64, "a runtime output's size is wrong");
         if (now.size == 0) continue;
-        Require(now.data && !sequence.Holds(now.data), "a runtime output points into a host buffer");
-        const auto* bytes = static_cast<const unsigned char*>(now.data);  // read, so AddressSanitizer checks it
-        sequence.runtime_outputs.insert(sequence.runtime_outputs.end(), bytes,
-                                        bytes + now.size * ElementBytes(now.type));
+        const auto* at = static_cast<const unsigned char*>(now.data);  // read, so AddressSanitizer checks it
+        Require(at && !sequence.Holds(at), "a runtime output points into a host buffer");
+        sequence.runtime_outputs.insert(sequence.runtime_outputs.end(), at, at + now.size * ElementBytes(now.type));
     }
 }
 
-void MapCall(Bytes& in, Subject& subject, Sequence& sequence) {
+// The map form, or the detect form, whose output the image's size decides.
+void ImageCall(Bytes& in, Subject& subject, Sequence& sequence, bool detect) {
+    using image_ai::DetectionCells, image_ai::kDetectionRows;
     uint32_t width = in.Pick<uint32_t>(0xF8, 64), height = in.Pick<uint32_t>(0xF8, 64);
-    const bool same_size = in.Byte() % 4;
+    const bool same_size = detect || in.Byte() % 4;
     uint32_t out_width = same_size ? width : in.Pick<uint32_t>(0xF8, 64);
     uint32_t out_height = same_size ? height : in.Pick<uint32_t>(0xF8, 64);
-    const uint8_t channel_byte = in.Byte();
+    const uint8_t channel_byte = detect ? 1 : in.Byte();
     const bool null_desc = channel_byte == 0;  // the module binds three channels then
     uint64_t channels = null_desc ? 3 : channel_byte < 0xF8 ? channel_byte % 6 : in.Raw<uint64_t>();
     const bool input_refused = Overflows({3, height, width}, 4);
-    const bool output_refused = Overflows({channels, out_height, out_width}, 4);
-    while (!input_refused && Product({3, width, height}) > kMaxElements) Halve(width, height);
+    const bool output_refused = detect ? input_refused : Overflows({channels, out_height, out_width}, 4);
+    const auto head = [&] { return detect ? kDetectionRows * DetectionCells(width, height) : 0; };
+    while (!input_refused && std::max(Product({3, width, height}), head()) > kMaxElements) Halve(width, height);
     while (!output_refused && channels && Product({null_desc ? 3u : 1u, out_width, out_height}) > kMaxElements)
         Halve(out_width, out_height);
     while (!output_refused && Product({channels, out_width, out_height}) > kMaxElements) channels /= 2;
     sequence.empty_extent |= !width || !height;
-    const auto desc = Descriptor(channels);
     const uint8_t nulls = in.Byte();
-    void* input =
-        sequence.Allocate(input_refused ? kRefusedClaimBytes : Product({3, width, height}) * 4, nulls, true, 1);
-    void* output = sequence.Allocate(
-        output_refused ? kRefusedClaimBytes : Product({channels, out_width, out_height}) * 4, nulls, false, 2);
-    sequence.After(subject.object->DoInference(width, height, input, null_desc ? nullptr : desc.data(), out_width,
-                                               out_height, output), *subject.object);
-}
-
-void DetectCall(Bytes& in, Subject& subject, Sequence& sequence) {
-    using image_ai::DetectionCells, image_ai::kDetectionRows;
-    uint32_t width = in.Pick<uint32_t>(0xF8, 64), height = in.Pick<uint32_t>(0xF8, 64);
-    const bool refused = Overflows({3, height, width}, 4);
-    const auto head_elements = [&] { return kDetectionRows * DetectionCells(width, height); };
-    while (!refused && std::max(Product({3, width, height}), head_elements()) > kMaxElements) Halve(width, height);
-    sequence.empty_extent |= !width || !height;
-    const uint8_t nulls = in.Byte();
+    void* input = sequence.Allocate(input_refused, Product({3, width, height}) * 4, nulls, true, 1);
+    const uint64_t output_elements = detect ? head() : Product({channels, out_width, out_height});
+    void* output = sequence.Allocate(output_refused, output_elements * 4, nulls, false, 2);
+    if (!detect) {
+        const auto desc = Descriptor(channels);
+        return sequence.After(subject.object->DoInference(width, height, input, null_desc ? nullptr : desc.data(),
+                                                          out_width, out_height, output), *subject.object);
+    }
     uint64_t count = kReserved, dim2 = kReserved, dim1 = kReserved;
-    void* input = sequence.Allocate(refused ? kRefusedClaimBytes : Product({3, width, height}) * 4, nulls, true, 1);
-    void* output = sequence.Allocate(refused ? kRefusedClaimBytes : head_elements() * 4, nulls, false, 2);
     const auto unless_null = [&](uint64_t* p, int which) { return (nulls & 0x0F) == which ? nullptr : p; };
     const bool ok = subject.object->DoInference(width, height, input, output, unless_null(&count, 3),
                                                 unless_null(&dim2, 4), unless_null(&dim1, 5));
@@ -263,15 +250,14 @@ void RunCalls(Bytes& in, Subject& subject, Sequence& sequence) {
     for (int call = 0; call < 4 && in.at < in.size; ++call) {
         const uint8_t kind = in.Byte();
         if (kind & 0x80) sequence.Free();
-        (kind % 3 == 0 ? MapCall : kind % 3 == 1 ? DetectCall : TensorsCall)(in, subject, sequence);
+        kind % 3 == 2 ? TensorsCall(in, subject, sequence) : ImageCall(in, subject, sequence, kind % 3 == 1);
     }
 }
 
 // Whether the plain calls give what they gave at start-up. They rebind every
 // port to buffers that live until the next plain calls.
 bool PlainCallsAgree(Subject& subject) {
-    auto plain = std::make_unique<Sequence>();
-    plain->earlier = subject.last_plain.get();
+    auto plain = std::make_unique<Sequence>(Sequence{{}, subject.last_plain.get()});
     Bytes in{reinterpret_cast<const uint8_t*>(subject.plain_calls.data()), subject.plain_calls.size()};
     RunCalls(in, subject, *plain);
     plain->earlier = nullptr;
@@ -283,9 +269,8 @@ bool PlainCallsAgree(Subject& subject) {
 Subject* Subjects() {
     static Subject* const subjects = [] {
         auto* made = new Subject[kSubjects]{{"two_inputs", -1, false}, {"ragged_output", -1, false},
-                                            {"dynamic_conv", -1, true}, {"detect_head", -1, true},
-                                            {"typed_u8", -1, false},    {"any_batch", -1, false},
-                                            {"two_inputs", -2, false},  {"dynamic_conv", -2, true}};
+            {"dynamic_conv", -1, true}, {"detect_head", -1, true}, {"typed_u8", -1, false}, {"any_batch", -1, false},
+            {"two_inputs", -2, false}, {"dynamic_conv", -2, true}};
         for (size_t index = 0; index < kSubjects; ++index) {
             Subject& s = made[index];
             s.bytes = ReadModel(s.model);
@@ -316,8 +301,7 @@ Subject* Subjects() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in{data, size};
     Subject& subject = Subjects()[in.Byte() % kSubjects];
-    Sequence sequence;
-    sequence.earlier = subject.last_plain.get();
+    Sequence sequence{{}, subject.last_plain.get()};
     RunCalls(in, subject, sequence);
     // The plain calls rebind every port before this sequence's buffers go.
     bool agree = PlainCallsAgree(subject);

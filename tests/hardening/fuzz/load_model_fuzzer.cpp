@@ -30,8 +30,7 @@ struct WatchedDirectory {
     int watch = inotify_init1(IN_NONBLOCK);
     WatchedDirectory() {
         Require(mkdtemp(path) && getcwd(home, sizeof home), "no directory to load in");
-        for (const char* name : {"/.bin", "/tessarine_secret.bin"})
-            std::ofstream(path + std::string(name)) << "SSSSSSSS";
+        for (const char* name : {"/.bin", "/tessarine_secret.bin"}) std::ofstream(path + std::string(name)) << "S";
         Require(watch >= 0 && inotify_add_watch(watch, path, IN_OPEN) >= 0, "no watch on the directory");
     }
     ~WatchedDirectory() { std::filesystem::remove_all(path); }
