@@ -1,5 +1,5 @@
 // The ONNX backend's node test cases (onnx 1.16.2, written out at build time
-// by prepare_node_cases.py), each run on the runtime directly and through the
+// by tools/extract_node_cases.py), each run on the runtime directly and through the
 // production library's tensors form, with the host's output buffers and with
 // outputs the runtime allocates. A case passes when every output of every
 // data set matches ONNX's reference. What the runtime itself gets wrong is not
@@ -127,7 +127,7 @@ TEST(OnnxNodeCases, TheModuleLosesNoCaseTheRuntimePasses) {
         EXPECT_TRUE(!runtime || (host_buffers && runtime_outputs))
             << "lost " << c.name << " with " << (host_buffers ? "runtime outputs" : "host buffers");
     }
-    // Kinds as prepare_node_cases.py names them; "runtime", "host_buffers" and "runtime_outputs" count passes.
+    // Kinds as extract_node_cases.py names them; "runtime", "host_buffers" and "runtime_outputs" count passes.
     std::printf("ONNX node cases of onnx 1.16.2: %zu, lost %d;", cases.size(), lost);
     for (const auto& [what, n] : count) std::printf(" %s %d", what.c_str(), n);
     std::printf("\n");
