@@ -1,7 +1,7 @@
 // The tool's own parts, exact, on cases small enough to work out by hand: the
-// letterbox and the way back to the picture's pixels, the decoding and
-// suppression of the detection head, and .npy element types. (tool_checks.py
-// sees the letterboxed canvas and the .npy files through the tool.)
+// letterbox, the decoding and suppression of the detection head, and .npy
+// element types. (tool_checks.py sees the letterboxed canvas, the boxes in the
+// photos' pixels and the .npy files through the tool.)
 #include <gtest/gtest.h>
 
 #include <array>
@@ -28,20 +28,6 @@ TEST(Letterbox, CentresThePictureScaledToFit) {
             << c[0] << "x" << c[1] << " on " << c[2] << "x" << c[3];
     }
     EXPECT_THROW(FitLetterbox(0, 10, 640, 640), std::invalid_argument);
-}
-
-TEST(Letterbox, MapsCanvasBoxesBackToThePictureClipped) {
-    const struct {
-        int width, height;
-        Box canvas, picture;
-    } cases[] = {
-        {200, 100, {288, 304, 352, 336}, {90, 45, 110, 55}},  // 3.2 times, 160 rows of padding above
-        {640, 427, {0, 106, 640, 533}, {0, 0, 640, 427}},     // the whole content onto the whole picture
-        {100, 400, {200, -20, 420, 700}, {0, 0, 100, 400}},   // clipped
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(Corners(ToSourcePixels(FitLetterbox(c.width, c.height, 640, 640), c.canvas)), Corners(c.picture))
-            << c.width << "x" << c.height;
 }
 
 TEST(Detections, EachCellProposesItsBestClassAtOrAboveTheThreshold) {
