@@ -44,22 +44,14 @@ TEST(Lifecycle, ReleaseKeepsOnlyTheCoreTheShapesAndThePrecision) {
     // The rank, the dims there are behind dim0 to dim4 (-1 where dynamic,
     // the first five of six), nothing past the ports; null out-arguments
     // skipped. (dynamic_conv's: slot_order_test.)
-    const struct {
-        const char* model;
-        std::vector<std::vector<int64_t>> inputs, outputs;  // queried at index 0, 1, 2 while given
-    } cases[] = {{"rank6", {{1, 2, 3, 4, 5, 6}}, {}},
-                 {"two_inputs",
-                  {{1, 4, U, U, U, 2}, {1, 4, U, U, U, 2}, {U, U, U, U, U, 0}},
-                  {{1, 4, U, U, U, 2}, {1, 4, U, U, U, 2}, {U, U, U, U, U, 0}}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.model);
-        const std::vector<char> model = ReadModel(c.model);
-        ASSERT_TRUE(object->LoadModel(model.data(), model.size(), -1, 3)) << object->GetLastErrorMessage();
-        for (uint32_t i = 0; i < c.inputs.size(); ++i) EXPECT_EQ(Shape(*object, true, i), c.inputs[i]) << "input " << i;
-        for (uint32_t i = 0; i < c.outputs.size(); ++i)
-            EXPECT_EQ(Shape(*object, false, i), c.outputs[i]) << "output " << i;
-        object->ReleaseModel();  // the next model may come at this one's address
-    }
+    const std::vector<char> rank6 = ReadModel("rank6"), two_inputs = ReadModel("two_inputs");
+    ASSERT_TRUE(object->LoadModel(rank6.data(), rank6.size(), -1, 3)) << object->GetLastErrorMessage();
+    EXPECT_EQ(Shape(*object, true, 0), (std::vector<int64_t>{1, 2, 3, 4, 5, 6}));
+    ASSERT_TRUE(object->LoadModel(two_inputs.data(), two_inputs.size(), -1, 3)) << object->GetLastErrorMessage();
+    const std::vector<int64_t> port = {1, 4, U, U, U, 2}, none = {U, U, U, U, U, 0};
+    for (bool input : {true, false})
+        EXPECT_EQ((std::vector{Shape(*object, input, 0), Shape(*object, input, 1), Shape(*object, input, 2)}),
+                  (std::vector{port, port, none}));
     EXPECT_EQ(o.core, core);  // kept by every load since
     EXPECT_EQ(o.input_names, (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(o.output_names, (std::vector<std::string>{"sum", "difference"}));

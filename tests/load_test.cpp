@@ -78,11 +78,11 @@ TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
         const ov::element::Type type(code < std::size(types) ? types[code] : T::f32);
         object_ = NewObject();
         const Outcome outcome = LoadBytes(conv_, -1, code);
+        const std::string refusal = "Wrong value " + type.to_string() + " for property key INFERENCE_PRECISION_HINT";
         if (outcome.ok)
             EXPECT_EQ(O().core->get_property("CPU", ov::hint::inference_precision), type);
         else
-            EXPECT_NE(outcome.error.find("Wrong value " + type.to_string() + " for property key INFERENCE_PRECISION_HINT"),
-                      std::string::npos) << outcome.error;
+            EXPECT_NE(outcome.error.find(refusal), std::string::npos) << outcome.error;
     }
 }
 
@@ -93,12 +93,10 @@ TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
 // the hint the load set.
 TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
     // The index, the device its compile names, MULTI's priorities where it compiles on MULTI.
-    const std::tuple<int32_t, const char*, const char*> cases[] = {{-1, "CPU", nullptr},
-                                                                   {0, "GPU", nullptr},
-                                                                   {7, "GPU", nullptr},
-                                                                   {-2, "NPU", "NPU"},
-                                                                   {-3, "NPU+GPU+CPU", "NPU,GPU,CPU"},
-                                                                   {-4, "", nullptr}};
+    const std::tuple<int32_t, const char*, const char*> cases[] = {
+        {-1, "CPU", nullptr}, {0, "GPU", nullptr}, {7, "GPU", nullptr}, {-2, "NPU", "NPU"},
+        {-3, "NPU+GPU+CPU", "NPU,GPU,CPU"}, {-4, "", nullptr}};
+    namespace hint = ov::hint;
     const std::vector<std::string> caps = ov::Core().get_property("CPU", ov::device::capabilities);
     if (std::find(caps.begin(), caps.end(), ov::device::capability::BF16) == caps.end())
         GTEST_SKIP() << "this CPU computes in f32 only, so no hint of another type would be kept";
@@ -106,10 +104,10 @@ TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
         SCOPED_TRACE(index);
         const auto core = CoreWithNpuDouble(true);
         for (const char* device : {"CPU", "GPU", "NPU"})
-            core->set_property(device, ov::hint::execution_mode(ov::hint::ExecutionMode::ACCURACY),
-                               ov::hint::inference_precision(ov::element::f32), ov::log::level(ov::log::Level::WARNING),
-                               ov::hint::scheduling_core_type(ov::hint::SchedulingCoreType::PCORE_ONLY),
-                               ov::hint::enable_cpu_pinning(false));
+            core->set_property(device, hint::execution_mode(hint::ExecutionMode::ACCURACY),
+                               hint::inference_precision(ov::element::f32), ov::log::level(ov::log::Level::WARNING),
+                               hint::scheduling_core_type(hint::SchedulingCoreType::PCORE_ONLY),
+                               hint::enable_cpu_pinning(false));
         object_ = NewObject();
         O().core = core;
         const Outcome outcome = LoadBytes(conv_, index, 5);
@@ -118,22 +116,20 @@ TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
         const bool cpu = index == -1, gpu = index >= 0;
         for (const auto& [device, hinted] : {std::pair{"CPU", cpu}, {"GPU", gpu}, {"NPU", false}}) {
             SCOPED_TRACE(device);
-            EXPECT_EQ(core->get_property(device, ov::hint::execution_mode) == ov::hint::ExecutionMode::PERFORMANCE,
-                      hinted);
-            EXPECT_EQ(core->get_property(device, ov::hint::inference_precision) == ov::element::bf16, hinted);
-            EXPECT_EQ(
-                core->get_property(device, ov::hint::scheduling_core_type) == ov::hint::SchedulingCoreType::ANY_CORE,
-                hinted && cpu);
-            EXPECT_EQ(core->get_property(device, ov::hint::enable_cpu_pinning), hinted && cpu);
+            EXPECT_EQ(core->get_property(device, hint::execution_mode) == hint::ExecutionMode::PERFORMANCE, hinted);
+            EXPECT_EQ(core->get_property(device, hint::inference_precision) == ov::element::bf16, hinted);
+            EXPECT_EQ(core->get_property(device, hint::scheduling_core_type) == hint::SchedulingCoreType::ANY_CORE,
+                      hinted && cpu);
+            EXPECT_EQ(core->get_property(device, hint::enable_cpu_pinning), hinted && cpu);
             EXPECT_EQ(core->get_property(device, ov::log::level) == ov::log::Level::DEBUG,
                       index <= -2 && std::string(device) == "NPU");
         }
         if (index < -3) continue;  // the runtime knows no device without a name
         ASSERT_TRUE(outcome.ok) << outcome.error;
-        if (priorities) EXPECT_EQ(O().compiled_model->get_property(ov::device::priorities), priorities);
-        if (!priorities)
-            EXPECT_EQ(O().compiled_model->get_property(ov::execution_devices),
-                      std::vector<std::string>{gpu ? "GPU" : "CPU"});
+        if (priorities)
+            EXPECT_EQ(O().compiled_model->get_property(ov::device::priorities), priorities);
+        else
+            EXPECT_EQ(O().compiled_model->get_property(ov::execution_devices), std::vector<std::string>{device_name});
         if (cpu) EXPECT_EQ(outcome.Traced("INFERENCE_PRECISION_HINT: bf16"), 1u);
     }
 }

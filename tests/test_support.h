@@ -83,9 +83,7 @@ protected:
     void Load(const std::string& name, int32_t device = -1, std::shared_ptr<ov::Core> core = nullptr);
     Tessarine& O() { return AsTessarine(object_); }
     template <class Call>
-    Outcome Run(Call&& call) {
-        return Capture(*object_, call);
-    }
+    Outcome Run(Call&& call) { return Capture(*object_, call); }
     Outcome Tensors(const std::vector<TensorData>& inputs, std::vector<TensorData>& outputs) {
         return Run([&] { return object_->DoInference(inputs, outputs); });
     }
