@@ -86,12 +86,6 @@ size_t Outcome::Traced(const std::string& prefix) const {
                          [&](const std::string& text) { return text.rfind(prefix, 0) == 0; });
 }
 
-void ModuleTest::Load(const std::string& name, int32_t device, std::shared_ptr<ov::Core> core) {
-    model_ = ReadModel(name);
-    if (core) O().core = std::move(core);
-    ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), device, 3)) << object_->GetLastErrorMessage();
-}
-
 // Plugins named in a core's plugin file are registered before the runtime's
 // own. The file is this process's own, gone once the core has read it.
 std::shared_ptr<ov::Core> CoreWithNpuDouble(bool gpu_double_too) {

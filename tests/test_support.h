@@ -80,7 +80,12 @@ Outcome Capture(IImageAIInference& object, Call&& call) {
 class ModuleTest : public ::testing::Test {
 protected:
     // A model from the models folder; on the core given, else on the object's own.
-    void Load(const std::string& name, int32_t device = -1, std::shared_ptr<ov::Core> core = nullptr);
+    // (Inline, so that the fuzz targets, which link no GoogleTest, need none.)
+    void Load(const std::string& name, int32_t device = -1, std::shared_ptr<ov::Core> core = nullptr) {
+        model_ = ReadModel(name);
+        if (core) O().core = std::move(core);
+        ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), device, 3)) << object_->GetLastErrorMessage();
+    }
     Tessarine& O() { return AsTessarine(object_); }
     template <class Call>
     Outcome Run(Call&& call) { return Capture(*object_, call); }
