@@ -1,5 +1,6 @@
 // The tensors form: named, typed records, with the host's output buffers or
 // with outputs the runtime allocates and the records are pointed at after.
+#include <array>
 #include <cstring>
 
 #include "test_support.h"
@@ -14,36 +15,37 @@ protected:
 
     float a_[4] = {1, -2, 3.5f, 0.25f}, b_[4] = {4, 5, -6, 8}, sum_[4], difference_[4];
     const std::vector<TensorData> ab_ = {Record("a", {1, 4}, a_), Record("b", {1, 4}, b_)};
+
+    // A typed model's y: not x for booleans, x + x otherwise.
+    template <class T>
+    void ExpectTypedModelRuns(const char* model, int32_t code, std::array<T, 6> x) {
+        SCOPED_TRACE(model);
+        std::array<T, 6> y, expected;
+        std::memset(y.data(), 0xCD, sizeof y);
+        for (size_t i = 0; i < x.size(); ++i) expected[i] = std::is_same_v<T, bool> ? T(!x[i]) : T(x[i] + x[i]);
+        Load(model);
+        std::vector<TensorData> outputs = {Record("y", {2, 3}, y.data(), code)};
+        ASSERT_TRUE(Tensors({Record("x", {2, 3}, x.data(), code)}, outputs).ok);
+        EXPECT_EQ(std::memcmp(y.data(), expected.data(), sizeof y), 0);
+    }
 };
 
-// Listed against the model's order: bound by position, the difference would
-// change sign, and the sum would land in the difference's buffer.
-TEST_F(TensorsForm, BindsRecordsByNameAndLeavesOutputRecordsAsTheyWere) {
+// Records listed against the model's order: bound by position, the
+// difference would change sign, and the sum would land in the difference's
+// buffer. Host output records are left as they were. One dynamic record,
+// first or last, hands every output to the runtime, so a complete record's
+// buffer is neither needed nor written; of two records of one name the first
+// is filled, the second left as it was. (A record's size counts elements:
+// RuntimeOutputsAfterHostOutputsNeitherWriteIntoNorPointAtTheHostsBuffer.)
+TEST_F(TensorsForm, BindsByNameIntoTheHostsBuffersOrPointsTheRecordsAtTheRuntimes) {
     Load("two_inputs");
-    std::vector<TensorData> outputs = {Record("difference", {1, 4}, difference_), Record("sum", {1, 4}, sum_)};
-    for (TensorData& record : outputs) record.size = 99, record.reserved = 7;
-    ASSERT_TRUE(Tensors({ab_[1], ab_[0]}, outputs).ok);
+    std::vector<TensorData> bound = {Record("difference", {1, 4}, difference_), Record("sum", {1, 4}, sum_)};
+    for (TensorData& record : bound) record.size = 99, record.reserved = 7;
+    ASSERT_TRUE(Tensors({ab_[1], ab_[0]}, bound).ok);
     for (int i = 0; i < 4; ++i) EXPECT_TRUE(sum_[i] == a_[i] + b_[i] && difference_[i] == a_[i] - b_[i]) << i;
-    for (const TensorData& record : outputs)
+    for (const TensorData& record : bound)
         EXPECT_TRUE(record.data == (record.name == "sum" ? sum_ : difference_) && record.size == 99 &&
                     record.reserved == 7 && record.dims == std::vector<int64_t>({1, 4}));
-}
-
-// One dynamic record, first or last, hands every output to the runtime, so
-// a complete record's buffer is neither needed nor written; of two records
-// of one name the first is filled, the second left as it was. A record's
-// size counts elements, not bytes.
-TEST_F(TensorsForm, RuntimeOutputsPointTheRecordsAtTheRequestsOwnResults) {
-    Load("ragged_output");
-    for (int64_t length : {5, 9}) {
-        std::vector<float> values = Image(static_cast<uint32_t>(length), 1, 0, 1);
-        std::vector<TensorData> outputs = {Record("doubled", {1, -1}, nullptr)};
-        ASSERT_TRUE(Tensors({Record("values", {1, length}, values.data())}, outputs).ok);
-        EXPECT_TRUE(outputs[0].dims == std::vector<int64_t>({1, length}) && outputs[0].size == uint64_t(length));
-        ASSERT_EQ(outputs[0].data, Result("doubled"));
-        for (int64_t i = 0; i < length; ++i) EXPECT_EQ(Floats(outputs[0])[i], 2 * values[i]);
-    }
-    Load("two_inputs");
     std::fill(sum_, sum_ + 4, -9.0f);
     for (std::vector<TensorData> outputs :
          std::vector<std::vector<TensorData>>{{Record("sum", {1, 4}, sum_), Record("difference", {1, -1}, nullptr)},
@@ -110,11 +112,9 @@ TEST_F(TensorsForm, OutputsThatAreInputsHoldTheirValuesBesideOutputsComputedFrom
             ASSERT_TRUE(Tensors({Record("x", {1, 4}, x), Record("n", {2}, n, DATA_TYPE_INT64)}, outputs).ok) << base;
             for (int i = 0; i < 4; ++i)
                 EXPECT_TRUE(Floats(outputs[0])[i] == x[i] + 1 && Floats(outputs[1])[i] == x[i] &&
-                            Floats(outputs[2])[i] == x[i])
-                    << base;
+                            Floats(outputs[2])[i] == x[i]) << base;
             EXPECT_EQ(std::memcmp(outputs[3].data, n, sizeof n), 0) << base;
-            EXPECT_EQ(k[0], four < 0 ? -5 : n[0])
-                << "a host buffer was written although the outputs were the runtime's";
+            EXPECT_EQ(k[0], four < 0 ? -5 : n[0]) << "a host buffer was written instead of the runtime's";
         }
     }
     // An output named like its input (the runtime may give the two one
@@ -126,40 +126,17 @@ TEST_F(TensorsForm, OutputsThatAreInputsHoldTheirValuesBesideOutputsComputedFrom
     for (int i = 0; i < 4; ++i) EXPECT_TRUE(y[i] == std::max(x[i], 0.f) && x_out[i] == x[i] && c[i] == 3) << i;
 }
 
-using Bytes = std::vector<unsigned char>;
-
-// x's bytes, and y's for the typed model: not x for booleans, x + x otherwise.
-template <class T>
-std::pair<Bytes, Bytes> Typed(std::initializer_list<T> values) {
-    Bytes x(values.size() * sizeof(T)), y(x.size());
-    std::memcpy(x.data(), values.begin(), x.size());
-    for (size_t i = 0; i < values.size(); ++i) {
-        const T value = values.begin()[i], result = std::is_same_v<T, bool> ? T(!value) : T(value + value);
-        std::memcpy(&y[i * sizeof(T)], &result, sizeof(T));
-    }
-    return {x, y};
-}
-
 // Each typed model takes only tensors of its own element type, so a code
 // mapped to another type fails.
 TEST_F(TensorsForm, EachDataTypeCodeRunsItsTypedModel) {
-    const std::tuple<const char*, int32_t, std::pair<Bytes, Bytes>> cases[] = {
-        {"typed_bool", 0, Typed<bool>({true, false, true, true, false, false})},
-        {"typed_i8", 1, Typed<int8_t>({-64, -1, 0, 1, 63, -5})},
-        {"typed_u8", 2, Typed<uint8_t>({0, 1, 2, 100, 127, 50})},
-        {"typed_i32", 5, Typed<int32_t>({-1000000, 7, 0, 123456789, -3, 1 << 29})},
-        {"typed_i64", 7, Typed<int64_t>({-1000000, 7, 0, 123456789, -3, 1 << 29})},
-        {"typed_f16", 9, Typed<ov::float16>({0.5f, -1.25f, 3.0f, 100.0f, -0.125f, 7.0f})},
-        {"typed_f32", 10, Typed<float>({0.1f, -1.25f, 3, 1e20f, -0.125f, 7})},
-        {"typed_f64", 11, Typed<double>({0.5, -1.25, 3, 1e6, -0.125, 7})}};
-    for (const auto& [model, code, bytes] : cases) {
-        SCOPED_TRACE(model);
-        Load(model);
-        Bytes x = bytes.first, y(x.size(), 0xCD);
-        std::vector<TensorData> outputs = {Record("y", {2, 3}, y.data(), code)};
-        ASSERT_TRUE(Tensors({Record("x", {2, 3}, x.data(), code)}, outputs).ok);
-        EXPECT_EQ(y, bytes.second);
-    }
+    ExpectTypedModelRuns<bool>("typed_bool", 0, {true, false, true, true, false, false});
+    ExpectTypedModelRuns<int8_t>("typed_i8", 1, {-64, -1, 0, 1, 63, -5});
+    ExpectTypedModelRuns<uint8_t>("typed_u8", 2, {0, 1, 2, 100, 127, 50});
+    ExpectTypedModelRuns<int32_t>("typed_i32", 5, {-1000000, 7, 0, 123456789, -3, 1 << 29});
+    ExpectTypedModelRuns<int64_t>("typed_i64", 7, {-1000000, 7, 0, 123456789, -3, 1 << 29});
+    ExpectTypedModelRuns<ov::float16>("typed_f16", 9, {0.5f, -1.25f, 3.0f, 100.0f, -0.125f, 7.0f});
+    ExpectTypedModelRuns<float>("typed_f32", 10, {0.1f, -1.25f, 3, 1e20f, -0.125f, 7});
+    ExpectTypedModelRuns<double>("typed_f64", 11, {0.5, -1.25, 3, 1e6, -0.125, 7});
 }
 
 }  // namespace

@@ -1,16 +1,13 @@
 #include "test_support.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-
-#include "npu_double/core_with_npu_double.h"
 
 std::vector<char> ReadFileBytes(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -42,19 +39,6 @@ std::vector<float> DynamicConvMap(const std::vector<float>& image) {
         map[plane + p] = 2 * r - b + 0.5f;
     }
     return map;
-}
-
-std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height) {
-    const size_t plane = size_t{width} * height;
-    std::vector<float> out;
-    for (size_t c = 0; c < 84; ++c)
-        for (size_t s : {8, 16, 32})
-            for (size_t y = 0; y < (height + s - 1) / s; ++y)
-                for (size_t x = 0; x < (width + s - 1) / s; ++x) {
-                    const float* pixel = &image[y * s * width + x * s];
-                    out.push_back((c + 1) / 100.f * (pixel[0] - 2 * pixel[plane] + 3 * pixel[2 * plane]) + c / 100.f);
-                }
-    return out;
 }
 
 StdoutCapture::StdoutCapture() {
@@ -102,28 +86,16 @@ size_t Outcome::Traced(const std::string& prefix) const {
                          [&](const std::string& text) { return text.rfind(prefix, 0) == 0; });
 }
 
-void ModuleTest::Load(const std::string& name, int32_t device, std::shared_ptr<ov::Core> core) {
-    model_ = ReadModel(name);
-    if (core) O().core = std::move(core);
-    ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), device, 3)) << object_->GetLastErrorMessage();
-}
-
-Outcome ModuleTest::Map(uint32_t width, uint32_t height, float offset) {
-    std::vector<float> image = Image(width, height, offset), map(2 * width * height, NAN);
-    const auto desc = Descriptor(2);
-    const Outcome outcome =
-        Run([&] { return object_->DoInference(width, height, image.data(), desc.data(), width, height, map.data()); });
-    if (outcome.ok) EXPECT_EQ(map, DynamicConvMap(image));
-    return outcome;
-}
-
+// Plugins named in a core's plugin file are registered before the runtime's
+// own. The file is this process's own, gone once the core has read it.
 std::shared_ptr<ov::Core> CoreWithNpuDouble(bool gpu_double_too) {
-    return CoreWithNpuDoubleAt(TESSARINE_NPU_DOUBLE_FILE, gpu_double_too ? TESSARINE_GPU_DOUBLE_FILE : "");
-}
-
-void RefuseNewGpuDoubles(bool refuse) {
-    // The handle the core opened the library with; the library stays loaded.
-    static void* const library = dlopen(TESSARINE_GPU_DOUBLE_FILE, RTLD_NOW | RTLD_LOCAL);
-    if (!library) throw std::runtime_error(std::string("cannot open the GPU double: ") + dlerror());
-    reinterpret_cast<void (*)(bool)>(dlsym(library, "tessarine_double_refuse"))(refuse);
+    static std::atomic<int> made{0};
+    const std::string path =
+        "/tmp/tessarine-plugins-" + std::to_string(getpid()) + "-" + std::to_string(made++) + ".xml";
+    std::ofstream(path) << "<ie><plugins><plugin name=\"NPU\" location=\"" TESSARINE_NPU_DOUBLE_FILE "\"/>"
+                        << (gpu_double_too ? "<plugin name=\"GPU\" location=\"" TESSARINE_GPU_DOUBLE_FILE "\"/>" : "")
+                        << "</plugins></ie>";
+    auto core = std::make_shared<ov::Core>(path);
+    std::remove(path.c_str());
+    return core;
 }

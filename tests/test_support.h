@@ -35,9 +35,6 @@ inline image_ai::OutputDescriptor Descriptor(uint64_t channels) { return image_a
 std::vector<float> Image(uint32_t width, uint32_t height, float offset = 0, uint32_t channels = 3);
 // dynamic_conv's map: map0 = r + g + b, map1 = 2r - b + 0.5.
 std::vector<float> DynamicConvMap(const std::vector<float>& image);
-// detect_head's [1, 84, N]: row c of grid cell (y, x) at stride s is the
-// pixel (y*s, x*s) weighted by (c+1)/100 * (k+1) * (1, -1, 1)[k], plus c/100.
-std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height);
 
 // What is written to standard output (descriptor 1) between construction and
 // Text(); captures nest.
@@ -83,27 +80,26 @@ Outcome Capture(IImageAIInference& object, Call&& call) {
 class ModuleTest : public ::testing::Test {
 protected:
     // A model from the models folder; on the core given, else on the object's own.
-    void Load(const std::string& name, int32_t device = -1, std::shared_ptr<ov::Core> core = nullptr);
+    // (Inline, so that the fuzz targets, which link no GoogleTest, need none.)
+    void Load(const std::string& name, int32_t device = -1, std::shared_ptr<ov::Core> core = nullptr) {
+        model_ = ReadModel(name);
+        if (core) O().core = std::move(core);
+        ASSERT_TRUE(object_->LoadModel(model_.data(), model_.size(), device, 3)) << object_->GetLastErrorMessage();
+    }
     Tessarine& O() { return AsTessarine(object_); }
     template <class Call>
-    Outcome Run(Call&& call) {
-        return Capture(*object_, call);
-    }
+    Outcome Run(Call&& call) { return Capture(*object_, call); }
     Outcome Tensors(const std::vector<TensorData>& inputs, std::vector<TensorData>& outputs) {
         return Run([&] { return object_->DoInference(inputs, outputs); });
     }
-    // The map form on dynamic_conv at width x height, its values checked where it runs.
-    Outcome Map(uint32_t width, uint32_t height, float offset = 0);
 
     std::vector<char> model_;
     ObjectPtr object_ = NewObject();
 };
 
 // A core in which "NPU" (and "GPU" where asked) is the runtime's CPU plugin
-// under another name, so that MULTI with the priority "NPU" compiles,
-// reshapes and runs here. While refused, a core that has yet to create the
-// "GPU" double fails to (see npu_plugin_double.cpp).
+// under another name (npu_double/), so that MULTI with the priority "NPU"
+// compiles, reshapes and runs here.
 std::shared_ptr<ov::Core> CoreWithNpuDouble(bool gpu_double_too = false);
-void RefuseNewGpuDoubles(bool refuse);
 
 #endif

@@ -1,5 +1,7 @@
-// The map form on the CPU: one planar f32 image in, one planar f32 map out,
-// both in the host's memory, at whatever size the host calls with.
+// The image forms on the CPU, at whatever size the host calls with, in the
+// host's memory: the map form (one planar f32 image in, one planar f32 map
+// out) and the detect form (an f32 image in, an f32 [1, 84, N] head out, N
+// the cells of the 8-, 16- and 32-pixel grids over the image).
 #include <cmath>
 #include <tuple>
 
@@ -7,7 +9,7 @@
 
 namespace {
 
-class MapOnCpu : public ModuleTest {
+class ImageFormsOnCpu : public ModuleTest {
 protected:
     Outcome MapInto(uint32_t width, uint32_t height, float* image, float* map, uint64_t channels = 2) {
         const auto desc = Descriptor(channels);
@@ -18,7 +20,7 @@ protected:
 // The same two buffers serve every size: the request already holds views of
 // them, which must be bound again when the shape changes, and read afresh
 // when only their contents do. Other buffers are bound, the held ones left.
-TEST_F(MapOnCpu, WritesEachSizeIntoTheHostsBufferWithoutRebuild) {
+TEST_F(ImageFormsOnCpu, MapWritesEachSizeIntoTheHostsBufferWithoutRebuild) {
     Load("dynamic_conv");
     const auto compiled = O().compiled_model;
     std::vector<float> image(3 * 7 * 9), map(2 * 7 * 9);
@@ -43,7 +45,7 @@ TEST_F(MapOnCpu, WritesEachSizeIntoTheHostsBufferWithoutRebuild) {
 
 // The runtime gives an output that is the input the input's memory: bound
 // over the host's map, it took the image's place and was never written.
-TEST_F(MapOnCpu, OutputThatIsTheInputIsDelivered) {
+TEST_F(ImageFormsOnCpu, MapOutputThatIsTheInputIsDelivered) {
     Load("identity_image");
     for (float offset : {0.0f, 100.0f}) {
         std::vector<float> image = Image(5, 4, offset), map(image.size(), NAN);
@@ -54,7 +56,7 @@ TEST_F(MapOnCpu, OutputThatIsTheInputIsDelivered) {
 
 // A call that comes while the request still runs (started here behind the
 // module's back) meets the runtime's ov::Busy, which has its own line.
-TEST_F(MapOnCpu, CallWhileTheRequestRunsMeetsBusy) {
+TEST_F(ImageFormsOnCpu, MapCallWhileTheRequestRunsMeetsBusy) {
     Load("dynamic_conv");
     std::vector<float> image = Image(2048, 2048), map(2 * 2048 * 2048);
     ASSERT_TRUE(MapInto(2048, 2048, image.data(), map.data()).ok);
@@ -64,8 +66,47 @@ TEST_F(MapOnCpu, CallWhileTheRequestRunsMeetsBusy) {
     request->wait();
     EXPECT_FALSE(busy.ok);
     EXPECT_EQ(busy.console, "[OpenVINOInstance]DoInference ov::Busy error: " + busy.error);
-    const Outcome after = MapInto(2048, 2048, image.data(), map.data());
-    EXPECT_TRUE(after.ok && after.error.empty()) << after.error;  // a success clears the error
+}
+
+// detect_head's [1, 84, N]: row c of grid cell (y, x) at stride s is the
+// pixel (y*s, x*s) weighted by (c+1)/100 * (k+1) * (1, -1, 1)[k], plus c/100.
+std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height) {
+    const size_t plane = size_t{width} * height;
+    std::vector<float> out;
+    for (size_t c = 0; c < 84; ++c)
+        for (size_t s : {8, 16, 32})
+            for (size_t y = 0; y < (height + s - 1) / s; ++y)
+                for (size_t x = 0; x < (width + s - 1) / s; ++x) {
+                    const float* pixel = &image[y * s * width + x * s];
+                    out.push_back((c + 1) / 100.f * (pixel[0] - 2 * pixel[plane] + 3 * pixel[2 * plane]) + c / 100.f);
+                }
+    return out;
+}
+
+// An empty image, which the runtime refuses, leaves the shape as the last
+// success gave it (the out-pointers: the bad-input catalogue).
+TEST_F(ImageFormsOnCpu, DetectFillsTheHostsBufferWithTheHeadAndReportsItsShape) {
+    Load("detect_head");
+    auto output_shape = [&] {
+        std::vector<int64_t> dims(5, -7);
+        dims.resize(object_->GetOutputShape(0, &dims[0], &dims[1], &dims[2], &dims[3], &dims[4]));
+        return dims;
+    };
+    uint64_t count = 0, dim2 = 0, dim1 = 0;
+    std::vector<float> image, output;
+    for (const auto& [width, height, cells] : {std::tuple{100u, 50u, 127ull}, {650u, 650u, 8846ull}}) {
+        image = Image(width, height);
+        output.assign(84 * cells, NAN);
+        ASSERT_TRUE(object_->DoInference(width, height, image.data(), output.data(), &count, &dim2, &dim1))
+            << object_->GetLastErrorMessage();
+        EXPECT_EQ(std::vector<uint64_t>({count, dim2, dim1}), (std::vector<uint64_t>{84 * cells, cells, 84}));
+        EXPECT_EQ(output_shape(), (std::vector<int64_t>{1, 84, static_cast<int64_t>(cells)}));
+        const std::vector<float> expected = DetectHead(image, width, height);
+        for (size_t i = 0; i < output.size(); ++i)
+            ASSERT_NEAR(output[i], expected[i], 1e-4) << "row " << i / cells << " cell " << i % cells;
+    }
+    EXPECT_FALSE(object_->DoInference(0, 0, image.data(), output.data(), &count, &dim2, &dim1));
+    EXPECT_EQ(output_shape(), (std::vector<int64_t>{1, 84, 8846}));
 }
 
 }  // namespace
