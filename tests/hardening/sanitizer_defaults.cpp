@@ -13,7 +13,12 @@
     }
 
 // halt_on_error: a finding ends the run, so it cannot pass unnoticed.
-TESSARINE_DEFAULT_OPTIONS(asan, "detect_leaks=1:halt_on_error=1:strict_init_order=1")
+// intercept_tls_get_addr=0: LeakSanitizer's stop-the-world tracer reads the
+// dynamic TLS blocks it recorded for each thread; among the runtime's threads
+// of plugins loaded and unloaded it has read a stale one and crashed ("Tracer
+// caught signal 11"), failing a test that had passed, by the layout of the
+// moment. Without the interception those blocks are not scanned.
+TESSARINE_DEFAULT_OPTIONS(asan, "detect_leaks=1:halt_on_error=1:strict_init_order=1:intercept_tls_get_addr=0")
 TESSARINE_DEFAULT_OPTIONS(lsan, "suppressions=" TESSARINE_SUPPRESSIONS_DIR "/lsan.supp:print_suppressions=0")
 TESSARINE_DEFAULT_OPTIONS(ubsan, "print_stacktrace=1:halt_on_error=1")
 
