@@ -1,5 +1,5 @@
-// What an object holds after creation and release, and the shapes it
-// reports: the state is what its fields hold. (Destruction: slot_order_test.)
+// What an object holds after creation, release and destruction, and the
+// shapes it reports: the state is what its fields hold.
 #include "test_support.h"
 
 namespace {
@@ -34,7 +34,7 @@ TEST(Lifecycle, ReleaseKeepsOnlyTheCoreTheShapesAndThePrecision) {
     const std::vector<char> head = ReadModel("static_head");
     ASSERT_TRUE(object->LoadModel(head.data(), head.size(), -1, 17)) << object->GetLastErrorMessage();
     o.last_error = "an earlier failure";
-    const std::shared_ptr<ov::Core> core = o.core;
+    std::shared_ptr<ov::Core> core = o.core;
     object->ReleaseModel();
     ExpectReleased(o);
     EXPECT_TRUE(o.core == core && o.precision_code == 17);
@@ -43,10 +43,13 @@ TEST(Lifecycle, ReleaseKeepsOnlyTheCoreTheShapesAndThePrecision) {
 
     // The rank, the dims there are behind dim0 to dim4 (-1 where dynamic,
     // the first five of six), nothing past the ports; null out-arguments
-    // skipped. (dynamic_conv's: slot_order_test.)
-    const std::vector<char> rank6 = ReadModel("rank6"), two_inputs = ReadModel("two_inputs");
+    // skipped.
+    const std::vector<char> rank6 = ReadModel("rank6"), two_inputs = ReadModel("two_inputs"),
+                            conv = ReadModel("dynamic_conv");
     ASSERT_TRUE(object->LoadModel(rank6.data(), rank6.size(), -1, 3)) << object->GetLastErrorMessage();
     EXPECT_EQ(Shape(*object, true, 0), (std::vector<int64_t>{1, 2, 3, 4, 5, 6}));
+    ASSERT_TRUE(object->LoadModel(conv.data(), conv.size(), -1, 3)) << object->GetLastErrorMessage();
+    EXPECT_EQ(Shape(*object, false, 0), (std::vector<int64_t>{1, 2, -1, -1, U, 4}));
     ASSERT_TRUE(object->LoadModel(two_inputs.data(), two_inputs.size(), -1, 3)) << object->GetLastErrorMessage();
     const std::vector<int64_t> port = {1, 4, U, U, U, 2}, none = {U, U, U, U, U, 0};
     for (bool input : {true, false})
@@ -58,6 +61,10 @@ TEST(Lifecycle, ReleaseKeepsOnlyTheCoreTheShapesAndThePrecision) {
     int64_t d0 = U, d2 = U, d4 = U;
     EXPECT_EQ(object->GetInputShape(0, &d0, nullptr, &d2, nullptr, &d4), 2u);
     EXPECT_EQ(std::vector<int64_t>({d0, d2, d4}), (std::vector<int64_t>{1, U, U}));
+    const std::weak_ptr<ov::Core> kept = o.core;
+    core.reset();
+    object.reset();  // through ReleaseModule
+    EXPECT_TRUE(kept.expired());
 }
 
 }  // namespace
