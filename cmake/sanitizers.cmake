@@ -3,8 +3,8 @@
 # (Clang only) adds libFuzzer's coverage to the module's code and builds the
 # fuzz targets; it implies TESSARINE_SANITIZE.
 #
-# Included from tests/CMakeLists.txt before GoogleTest is added, so that the
-# directory-wide options reach it too.
+# Included before the tests and GoogleTest are added, so that the
+# directory-wide options reach them too.
 option(TESSARINE_SANITIZE "Build the module and the tests with AddressSanitizer and UBSan" OFF)
 option(TESSARINE_FUZZ "Build the libFuzzer targets (Clang; implies TESSARINE_SANITIZE)" OFF)
 
@@ -31,12 +31,3 @@ target_link_options(tessarine_openvino PRIVATE -fsanitize=address,undefined)
 get_target_property(tessarine_module_link_options tessarine_openvino LINK_OPTIONS)
 list(REMOVE_ITEM tessarine_module_link_options "LINKER:--no-undefined")
 set_property(TARGET tessarine_openvino PROPERTY LINK_OPTIONS ${tessarine_module_link_options})
-
-# Every sanitized executable carries its sanitizer options and the path of
-# the committed suppression file (sanitizer_defaults.cpp), so that test
-# discovery, CTest and a hand-run binary all check the same way; the
-# environment variables still override them.
-add_library(tessarine_sanitizer_defaults OBJECT ${CMAKE_CURRENT_LIST_DIR}/sanitizer_defaults.cpp)
-target_compile_definitions(tessarine_sanitizer_defaults PRIVATE
-    TESSARINE_SUPPRESSIONS_DIR="${CMAKE_CURRENT_LIST_DIR}"
-    TESSARINE_RUNTIME_LIBRARY_DIR="$<TARGET_FILE_DIR:openvino::runtime>")
