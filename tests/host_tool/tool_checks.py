@@ -213,7 +213,6 @@ class Failures(unittest.TestCase):
                   True),
                  (("map", "--model", absent / "model.onnx", page), "cannot open the model file", False),
                  (("map", absent / "picture.png"), r"cannot read the picture.*picture\.png", False),
-                 (("map", text), "cannot read the picture", False),
                  (("map", "--module", absent / "libabsent.so", page), r"cannot load the inference module", False),
                  (("map", "--module", ctypes.util.find_library("m"), page), "does not export InitModule and", False),
                  (("tensors", "--model", text, "--input", f"x={work('text.npy')}"), "is not a .npy file", False),
