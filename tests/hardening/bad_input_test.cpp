@@ -7,8 +7,8 @@
 // empty image has spoilt the CPU plugin's compiled model, see README).
 //
 // The module's own texts are compared whole. The runtime's are quoted only
-// where they show what the module handed over (a device name, an element
-// type, a shape); the console line carries the whole text either way.
+// where they show what the module handed over (a tensor's name, a shape);
+// the console line carries the whole text either way.
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/mman.h>
