@@ -7,8 +7,8 @@
 // empty image has spoilt the CPU plugin's compiled model, see README).
 //
 // The module's own texts are compared whole. The runtime's are quoted only
-// where they show what the module handed over (a device name, an element
-// type, a shape); the console line carries the whole text either way.
+// where they show what the module handed over (a tensor's name, a shape);
+// the console line carries the whole text either way.
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/mman.h>
@@ -18,48 +18,45 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 
 #include "test_support.h"
 
 namespace {
 
-enum Kind { kOk, kRejected, kInferStd, kInferOv, kLoadStd, kLoadOv };
+enum Kind { kOk, kRejected, kInferStd, kLoadStd, kInferOv, kLoadOv };  // the runtime's texts last
 // The console line's opening for each kind; the whole text follows it.
 const std::string kRun = "[OpenVINOInstance]DoInference ", kLoad = "[OpenVINOInstance]Load model ";
-const std::string kLine[] = {"", kRun + "error: ", kRun + "std::exception error: ", kRun + "ov::Exception error: ",
-                             kLoad + "std::exception error: ", kLoad + "ov::Exception error: "};
+const std::string kLine[] = {"", kRun + "error: ", kRun + "std::exception error: ", kLoad + "std::exception error: ",
+                             kRun + "ov::Exception error: ", kLoad + "ov::Exception error: "};
 
 using Call = std::function<bool(IImageAIInference&)>;
+// The model is loaded on the CPU first; without one the object is fresh.
 struct Row {
-    const char* label;
-    const char* model;  // loaded on the CPU first; nullptr: a fresh object
+    const char *label, *model;
     Call call;
     Kind kind;
     std::string text;     // the module's whole text, or a telling part of the runtime's
     bool spoils = false;  // the model must be loaded again before the plain call
 };
-void PrintTo(const Row& row, std::ostream* os) { *os << row.label; }
 
 struct Inputs {
     float image[3 * 6 * 8], a[4] = {1, 2, 3, 4}, b[4] = {10, 20, 30, 40}, values[5] = {1, 2, 3, 4, 5};
-    int32_t a_i32[4] = {1, 2, 3, 4};
     int64_t n[2] = {1, 2};
 } in;
 struct Outputs {
     float map[2 * 16 * 6], head[84 * 3], sum[4], difference[4];
-    int64_t k[2];
-    uint64_t count, dim2, dim1;
+    uint64_t k[2], count, dim2, dim1;  // k takes i64
 } out;
 
-bool Load(IImageAIInference& o, std::vector<char> bytes, int32_t device = -1) {
+bool Load(IImageAIInference& o, std::vector<char> bytes) {
     static std::vector<std::vector<char>> kept;  // the host keeps model buffers alive
     kept.push_back(std::move(bytes));
-    return o.LoadModel(kept.back().data(), kept.back().size(), device, 3);
+    return o.LoadModel(kept.back().data(), kept.back().size(), -1, 3);
 }
-Call LoadFile(const char* model, int32_t device = -1) {
-    return [=](IImageAIInference& o) { return Load(o, ReadModel(model), device); };
+Row File(const char* model, Kind kind, std::string text) {
+    return {model, nullptr, [=](IImageAIInference& o) { return Load(o, ReadModel(model)); }, kind, text};
 }
-Row File(const char* model, Kind kind, std::string text) { return {model, nullptr, LoadFile(model), kind, text}; }
 
 const auto kTwo = Descriptor(2), kFive = Descriptor(5), kWrapping = Descriptor((1ull << 62) + 1);
 Call Map(uint32_t w, uint32_t h, const void* desc, uint32_t out_w, void* image = in.image, void* map = out.map) {
@@ -87,8 +84,7 @@ const std::vector<TensorData> kXN = {R("x", {1, 4}, in.a), R("n", {2}, in.n, DAT
 Row AfterAFree(const char* label, std::vector<TensorData> inputs, std::vector<TensorData> outputs, std::string text) {
     return {label, "two_inputs", [=](IImageAIInference& o) {
                 static float a[4], sum[4];
-                void* mapped = mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-                char* pages = static_cast<char*>(mapped);
+                auto* pages = (char*)mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
                 const bool first = Tensors({R("a", {1, 4}, a), R("b", {1, 4}, pages)},
                                            {R("sum", {1, 4}, sum), R("difference", {1, 4}, pages + 4096)})(o);
                 munmap(pages, 8192);
@@ -107,19 +103,17 @@ bool PlainCall(IImageAIInference& o, const std::string& model) {
 // The rows run in a directory holding the files that models may name (a
 // tensor's external data, the ".bin" the IR reader looks for), watched for
 // opens; CTest runs each row in a process, and so in a directory, of its own.
-int watch = -1;
+const int watch = inotify_init1(IN_NONBLOCK);
 bool Opened() {  // since the last call
     char events[4096];  // room for every event a row can raise
     return read(watch, events, sizeof events) > 0;
 }
 
-class BadInputs : public ::testing::TestWithParam<Row> {
-protected:
+struct BadInputs : ::testing::TestWithParam<Row> {
     static void SetUpTestSuite() {
         static char dir[] = "/tmp/tessarine_cwd_XXXXXX";
         ASSERT_TRUE(mkdtemp(dir));
         for (const char* name : {"/tessarine_secret.bin", "/.bin"}) std::ofstream(dir + std::string(name)) << "SECRET";
-        watch = inotify_init1(IN_NONBLOCK);
         ASSERT_TRUE(watch >= 0 && inotify_add_watch(watch, dir, IN_OPEN) >= 0);
         std::filesystem::current_path(dir);
     }
@@ -147,17 +141,16 @@ TEST_P(BadInputs, GiveTheirResultTextAndConsoleLineAndLoseNothing) {
     const std::string model = row.model ? row.model : "two_inputs";
     const auto load = [&] { ASSERT_TRUE(Load(*object, ReadModel(model))) << object->GetLastErrorMessage(); };
     if (row.model) load();
-    const Inputs in_before = in;
-    const Outputs out_before = out;
+    const std::pair<Inputs, Outputs> before = {in, out};
     const Outcome got = Capture(*object, [&] { return row.call(*object); });
 
     EXPECT_EQ(got.ok, row.kind == kOk);
     EXPECT_EQ(got.console, kLine[row.kind] + got.error);
-    const bool quoted = row.kind == kInferOv || row.kind == kLoadOv;  // and not empty
-    EXPECT_TRUE(quoted ? got.error.find(row.text) < got.error.size() : got.error == row.text) << got.error;
+    // The runtime's texts are quoted (and not empty), the module's compared whole.
+    EXPECT_TRUE(row.kind >= kInferOv ? got.error.find(row.text) < got.error.npos : got.error == row.text) << got.error;
     EXPECT_FALSE(Opened());
-    EXPECT_EQ(std::memcmp(&in, &in_before, sizeof in), 0) << "an input buffer was written";
-    if (!got.ok) EXPECT_EQ(std::memcmp(&out, &out_before, sizeof out), 0) << "a refused call wrote an output";
+    EXPECT_EQ(std::memcmp(&in, &before.first, sizeof in), 0) << "an input buffer was written";
+    if (!got.ok) EXPECT_EQ(std::memcmp(&out, &before.second, sizeof out), 0) << "a refused call wrote an output";
 
     if (!row.model || row.spoils) load();
     const Outcome plain = Capture(*object, [&] { return PlainCall(*object, model); });
@@ -182,10 +175,8 @@ const std::string kOverflow = ".dims overflow 64 bits (element or byte count).",
 const std::string kHeld = " is not named, and the request still holds an earlier call's buffer for it.";
 
 const Row kRows[] = {
-    {"NullBuffer", nullptr, [](IImageAIInference& o) { return o.LoadModel(nullptr, 0, -1, 3); }, kLoadOv, ""},
     {"NullBufferWithASize", nullptr, [](IImageAIInference& o) { return o.LoadModel(nullptr, 16, -1, 3); }, kLoadStd,
      "model_data is nullptr while model_size is 16."},
-    {"DeviceIndexBelowMinusThree", nullptr, LoadFile(kTwoIn, -4), kLoadOv, "Device with \"\" name is not registered"},
     // Models read from memory that would make the runtime open a file: ONNX
     // tensors with external data wherever a tensor can be (the 2024.5 reader
     // does not yet read the last three), and OpenVINO IR.
@@ -228,15 +219,11 @@ const Row kRows[] = {
          return Capture(o, [&] { return Load(o, {bytes.begin(), bytes.begin() + bytes.size() / 2}); }).ok ||
                 Tensors(kAB, kSums)(o);
      }, kRejected, kNoModel},
-    {"TensorsOnAModelWithoutInputs", nullptr, [](IImageAIInference& o) {
-         return Load(o, ReadModel("no_inputs")) && Tensors({kA}, {Dynamic("y")})(o);
-     }, kInferOv, "set_input_tensor()"},
     // The map and detect forms.
     {"NullImage", kConv, Map(8, 6, kTwo.data(), 8, nullptr), kRejected, kNullBuffers},
     {"NullMap", kConv, Map(8, 6, kTwo.data(), 8, in.image, nullptr), kRejected, kNullBuffers},
     {"DescriptorCountsFiveChannelsForTwo", kConv, Map(8, 6, kFive.data(), 8), kInferOv, "shape=(1.5.6.8)"},
     {"NullDescriptorOnATwoChannelModel", kConv, Map(8, 6, nullptr, 8), kInferOv, "shape=(1.3.6.8)"},
-    {"MapWiderThanTheImage", kConv, Map(8, 6, kTwo.data(), 16), kOk, ""},
     {"ZeroWidth", kConv, Map(0, 6, kTwo.data(), 0), kInferOv, "", true},
     {"ImageOverflowing64Bits", kConv, Map(0xFFFFFFFFu, 0xFFFFFFFFu, kTwo.data(), 8), kRejected, kImageOverflow},
     {"ChannelCountWrappingTo48Floats", kConv, Map(8, 6, kWrapping.data(), 8), kRejected,
@@ -244,7 +231,6 @@ const Row kRows[] = {
     {"NullCountPointer", kHead, Detect(8, 6, in.image, nullptr), kRejected,
      "output_count, output_dim2 or output_dim1 is nullptr."},
     {"NullDetectImage", kHead, Detect(8, 6, nullptr), kRejected, kNullBuffers},
-    {"DetectOnAMapModel", kConv, Detect(8, 6), kInferOv, "shape=(1.84.3)"},
     {"DetectImageOverflowing64Bits", kHead, Detect(0xFFFFFFFFu, 0xFFFFFFFFu), kRejected, kImageOverflow},
     {"EmptyDetectImage", kHead, Detect(0, 0), kInferOv, "", true},
     // The tensors form, in the order of precedence: inputs before outputs,
@@ -268,11 +254,10 @@ const Row kRows[] = {
     T("TypeCodeTwelve", {kA, R("b", {1, 4}, in.b, 12)}, kSums, "Unknown DataType", kInferStd),
     T("NegativeTypeCode", kAB, {kSum, R("difference", {1, 4}, out.sum, -1)}, "Unknown DataType", kInferStd),
     T("UnknownInputName", {kA, R("c", {1, 4}, in.b)}, kSums, "Input for tensor name 'c'", kInferOv),
+    T("I32RecordForAnF32Input", {R("a", {1, 4}, in.a, DATA_TYPE_INT32), kB}, kSums, "precision: i32", kInferOv),
     // The runtime looks names up among inputs and outputs alike: bound as an
     // output, this input record's buffer would take the run's result.
     T("InputRecordNamedAfterAnOutput", {kA, R("sum", {1, 4}, in.b)}, kSums, "Input for tensor name 'sum'", kInferOv),
-    T("RuntimeOutputNamedAfterAnInput", kAB, {Dynamic("sum"), Dynamic("b")}, "Output for tensor name 'b'", kInferOv),
-    T("I32RecordForAnF32Input", {R("a", {1, 4}, in.a_i32, DATA_TYPE_INT32), kB}, kSums, "precision: i32", kInferOv),
     AfterAFree("SameInputNamedTwice", {kA, kA}, kSums, "input \"a\"" + kTwice),
     AfterAFree("SameOutputNamedTwice", kAB, {kSum, kSum}, "output \"sum\"" + kTwice),
     AfterAFree("InputLeftOut", {kA, R("c", {1, 4}, in.b)}, kSums, "input \"b\"" + kHeld),
@@ -285,19 +270,14 @@ const Row kRows[] = {
                 Tensors(kAB, {Dynamic("sum"), Dynamic("difference")})(o) &&
                 Tensors(kAB, {kSum, R("c", {1, 4}, out.sum)})(o);
      }, kInferOv, "Output for tensor name 'c'"},
-    {"I32RecordForAnF32RuntimeOutput", "ragged_output",
-     Tensors({R("values", {1, 5}, in.values)}, {Dynamic("doubled", DATA_TYPE_INT32)}), kInferOv, "pointer to i32"},
     {"I32RecordForAnF32OutputThatIsAnInput", "passthrough",
-     Tensors(kXN, {R("z", {1, 4}, in.a_i32, DATA_TYPE_INT32), R("k", {2}, out.k, DATA_TYPE_INT64)}), kInferStd,
+     Tensors(kXN, {R("z", {1, 4}, in.a, DATA_TYPE_INT32), R("k", {2}, out.k, DATA_TYPE_INT64)}), kInferStd,
      "the buffer for output 'z' (i32 [1,4]) does not fit the model's output (f32 [1,4])."},
     {"LoneRuntimeOutputUnderAnyName", "ragged_output",
      Tensors({R("values", {1, 5}, in.values)}, {Dynamic("no such output")}), kOk, ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, ::testing::ValuesIn(kRows), [](const auto& info) {
-    std::string name = info.param.label;
-    std::replace(name.begin(), name.end(), '.', '_');
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::regex_replace(info.param.label, std::regex("\\."), "_"); });
 
 }  // namespace

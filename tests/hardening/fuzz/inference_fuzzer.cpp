@@ -32,7 +32,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "test_support.h"
 
@@ -107,9 +106,8 @@ struct Sequence {
             b->Check(), b->freed = true, Require(!mprotect(b->at, b->mapped, PROT_NONE), "cannot free a buffer");
     }
     bool Holds(const unsigned char* p) const {
-        for (const auto& b : buffers)
-            if (p >= b->at && p < b->at + b->size + kGuardBytes) return true;
-        return earlier && earlier->Holds(p);
+        const auto in = [&](const auto& b) { return p >= b->at && p < b->at + b->size + kGuardBytes; };
+        return std::any_of(buffers.begin(), buffers.end(), in) || (earlier && earlier->Holds(p));
     }
     void After(bool ok, IImageAIInference& object) {
         Require(ok == object.GetLastErrorMessage().empty(), "a call's result disagrees with its error text");
@@ -126,20 +124,23 @@ struct Sequence {
 
 struct Subject {
     const char* model;
-    int32_t device;
-    bool convolution;                // an empty image may break its build until it is reloaded
+    int32_t device = -1;
+    bool convolution = false;        // an empty image may break its build until it is reloaded
     std::vector<std::string> names;  // offered to records: inputs, then outputs
     std::vector<char> bytes, plain_calls;
     ObjectPtr object = NewObject();
     std::unique_ptr<Sequence> last_plain;
     std::vector<unsigned char> expected;
+    bool Load() { return object->LoadModel(bytes.data(), bytes.size(), device, 3); }
 };
 
-uint64_t Product(std::initializer_list<uint64_t> factors) {  // saturating
-    uint64_t product = 1;
-    for (uint64_t f : factors)
-        if (__builtin_mul_overflow(product, f, &product)) return UINT64_MAX;
-    return product;
+// Of the dims below 2^63 (the non-negative ones of a record), saturating; a zero after an overflow still makes zero.
+template <class Dims = std::initializer_list<uint64_t>>
+uint64_t Elements(const Dims& dims) {
+    uint64_t n = 1;
+    for (auto d : dims)
+        if (int64_t(d) >= 0 && __builtin_mul_overflow(n, uint64_t(d), &n)) n = UINT64_MAX;
+    return n;
 }
 
 // Whether a claim overflows 64 bits of bytes as the module counts: zero dims count as one.
@@ -148,12 +149,6 @@ bool Overflows(const Dims& dims, uint64_t bytes) {
     for (auto d : dims)
         if (d && __builtin_mul_overflow(bytes, uint64_t(d), &bytes)) return true;
     return false;
-}
-
-uint64_t Elements(const std::vector<int64_t>& dims) {  // of the non-negative dims, saturating
-    uint64_t n = 1;
-    for (int64_t d : dims) n = d >= 0 ? Product({n, uint64_t(d)}) : n;
-    return n;
 }
 
 uint64_t ElementBytes(int32_t type) {  // unknown codes are refused before the dims are counted
@@ -190,8 +185,6 @@ void TensorsCall(Bytes& in, Subject& subject, Sequence& sequence) {
     sequence.built_for_own_dims |= subject.device == -2 && !inputs.empty();
     sequence.After(subject.object->DoInference(inputs, outputs), *subject.object);
     Require(outputs.size() == given.size(), "the output vector changed length");
-    const bool runtime_outputs =
-        std::any_of(given.begin(), given.end(), [](const TensorData& r) { return HasNegative(r.dims); });
     for (size_t i = 0; i < outputs.size(); ++i) {
         const TensorData &now = outputs[i], &before = given[i];
         Require(now.reserved == kReserved && now.name == before.name && now.type == before.type,
@@ -199,18 +192,17 @@ void TensorsCall(Bytes& in, Subject& subject, Sequence& sequence) {
         if (now.data == before.data && now.size == before.size && now.dims == before.dims) continue;
         // A call failing part way may leave earlier records pointed at the
         // request's outputs; they must still be sound.
-        Require(runtime_outputs, "an output record changed without runtime-allocated outputs");
+        Require(std::any_of(given.begin(), given.end(), [](const TensorData& r) { return HasNegative(r.dims); }),
+                "an output record changed without runtime-allocated outputs");
         Require(now.size == Elements(now.dims) && now.size <= kMaxElements * 64, "a runtime output's size is wrong");
-        if (now.size == 0) continue;
         const auto* at = static_cast<const unsigned char*>(now.data);  // read, so AddressSanitizer checks it
-        Require(at && !sequence.Holds(at), "a runtime output points into a host buffer");
+        Require(!now.size || (at && !sequence.Holds(at)), "a runtime output points into a host buffer");
         sequence.runtime_outputs.insert(sequence.runtime_outputs.end(), at, at + now.size * ElementBytes(now.type));
     }
 }
 
 // The map form, or the detect form, whose output the image's size decides.
 void ImageCall(Bytes& in, Subject& subject, Sequence& sequence, bool detect) {
-    using image_ai::DetectionCells, image_ai::kDetectionRows;
     uint32_t width = in.Pick<uint32_t>(0xF8, 64), height = in.Pick<uint32_t>(0xF8, 64);
     const bool same_size = detect || in.Byte() % 4;
     uint32_t out_width = same_size ? width : in.Pick<uint32_t>(0xF8, 64);
@@ -220,27 +212,26 @@ void ImageCall(Bytes& in, Subject& subject, Sequence& sequence, bool detect) {
     uint64_t channels = null_desc ? 3 : channel_byte < 0xF8 ? channel_byte % 6 : in.Raw<uint64_t>();
     const bool input_refused = Overflows({3, height, width}, 4);
     const bool output_refused = detect ? input_refused : Overflows({channels, out_height, out_width}, 4);
-    const auto head = [&] { return detect ? kDetectionRows * DetectionCells(width, height) : 0; };
-    while (!input_refused && std::max(Product({3, width, height}), head()) > kMaxElements) Halve(width, height);
-    while (!output_refused && channels && Product({null_desc ? 3u : 1u, out_width, out_height}) > kMaxElements)
+    const auto head = [&] { return detect ? image_ai::kDetectionRows * image_ai::DetectionCells(width, height) : 0; };
+    while (!input_refused && std::max(Elements({3, width, height}), head()) > kMaxElements) Halve(width, height);
+    while (!output_refused && channels && Elements({null_desc ? 3u : 1u, out_width, out_height}) > kMaxElements)
         Halve(out_width, out_height);
-    while (!output_refused && Product({channels, out_width, out_height}) > kMaxElements) channels /= 2;
+    while (!output_refused && Elements({channels, out_width, out_height}) > kMaxElements) channels /= 2;
     sequence.empty_extent |= !width || !height;
     const uint8_t nulls = in.Byte();
-    void* input = sequence.Allocate(input_refused, Product({3, width, height}) * 4, nulls, true, 1);
-    const uint64_t output_elements = detect ? head() : Product({channels, out_width, out_height});
+    void* input = sequence.Allocate(input_refused, Elements({3, width, height}) * 4, nulls, true, 1);
+    const uint64_t output_elements = detect ? head() : Elements({channels, out_width, out_height});
     void* output = sequence.Allocate(output_refused, output_elements * 4, nulls, false, 2);
-    if (!detect) {
-        const auto desc = Descriptor(channels);
+    const auto desc = Descriptor(channels);
+    if (!detect)
         return sequence.After(subject.object->DoInference(width, height, input, null_desc ? nullptr : desc.data(),
                                                           out_width, out_height, output), *subject.object);
-    }
     uint64_t count = kReserved, dim2 = kReserved, dim1 = kReserved;
     const auto unless_null = [&](uint64_t* p, int which) { return (nulls & 0x0F) == which ? nullptr : p; };
     const bool ok = subject.object->DoInference(width, height, input, output, unless_null(&count, 3),
                                                 unless_null(&dim2, 4), unless_null(&dim1, 5));
     sequence.After(ok, *subject.object);
-    Require(ok ? dim1 == kDetectionRows && dim2 == DetectionCells(width, height) && count == kDetectionRows * dim2
+    Require(ok ? dim1 == image_ai::kDetectionRows && dim2 == head() / dim1 && count == head()
                : count == kReserved && dim2 == kReserved && dim1 == kReserved,
             "the detect form reports another shape than the host counted, or wrote counts when it failed");
 }
@@ -258,7 +249,8 @@ void RunCalls(Bytes& in, Subject& subject, Sequence& sequence) {
 // port to buffers that live until the next plain calls.
 bool PlainCallsAgree(Subject& subject) {
     auto plain = std::make_unique<Sequence>(Sequence{{}, subject.last_plain.get()});
-    Bytes in{reinterpret_cast<const uint8_t*>(subject.plain_calls.data()), subject.plain_calls.size()};
+    // The calls follow the subject's index.
+    Bytes in{reinterpret_cast<const uint8_t*>(subject.plain_calls.data()), subject.plain_calls.size(), 1};
     RunCalls(in, subject, *plain);
     plain->earlier = nullptr;
     subject.last_plain = std::move(plain);
@@ -267,33 +259,30 @@ bool PlainCallsAgree(Subject& subject) {
 
 // Made once and never destroyed: the objects outlive every input, as a host's do.
 Subject* Subjects() {
-    static Subject* const subjects = [] {
-        auto* made = new Subject[kSubjects]{{"two_inputs", -1, false}, {"ragged_output", -1, false},
-            {"dynamic_conv", -1, true}, {"detect_head", -1, true}, {"typed_u8", -1, false}, {"any_batch", -1, false},
-            {"two_inputs", -2, false}, {"dynamic_conv", -2, true}};
-        for (size_t index = 0; index < kSubjects; ++index) {
-            Subject& s = made[index];
-            s.bytes = ReadModel(s.model);
-            // The seed of its plain calls: the model's name, with "_npu" on the NPU double.
-            s.plain_calls = ReadFileBytes(TESSARINE_INFERENCE_SEEDS "/" + std::string(s.model) +
-                                          (s.device == -1 ? "" : "_npu"));
-            Require(uint8_t(s.plain_calls[0]) == index, "a plain seed is for another subject");
-            s.plain_calls.erase(s.plain_calls.begin());
-            Tessarine& object = AsTessarine(s.object);
-            object.core = s.device == -1 ? std::make_shared<ov::Core>() : CoreWithNpuDouble();
-            // The CPU plugin keeps kernels for up to 5000 input shapes per compiled model,
-            // hundreds of MiB over a long run; a small cache keeps the fuzzer within its limit.
-            if (s.device == -1) object.core->set_property("CPU", {{"CPU_RUNTIME_CACHE_CAPACITY", 64}});
-            Require(s.object->LoadModel(s.bytes.data(), s.bytes.size(), s.device, 3), "a test model does not load");
-            s.names = object.input_names;
-            s.names.insert(s.names.end(), object.output_names.begin(), object.output_names.end());
-            PlainCallsAgree(s);
-            Require(!s.last_plain->failed, "a plain call fails before any fuzzing");
-            s.expected = s.last_plain->Outputs();
-        }
-        return made;
-    }();
-    return subjects;
+    static Subject* made = nullptr;
+    if (made) return made;
+    made = new Subject[kSubjects]{{"two_inputs"}, {"ragged_output"}, {"dynamic_conv", -1, true},
+        {"detect_head", -1, true}, {"typed_u8"}, {"any_batch"}, {"two_inputs", -2}, {"dynamic_conv", -2, true}};
+    for (size_t index = 0; index < kSubjects; ++index) {
+        Subject& s = made[index];
+        s.bytes = ReadModel(s.model);
+        // The seed of its plain calls: the model's name, with "_npu" on the NPU double.
+        s.plain_calls = ReadFileBytes(TESSARINE_INFERENCE_SEEDS "/" + std::string(s.model) +
+                                      (s.device == -1 ? "" : "_npu"));
+        Require(uint8_t(s.plain_calls[0]) == index, "a plain seed is for another subject");
+        Tessarine& object = AsTessarine(s.object);
+        object.core = s.device == -1 ? std::make_shared<ov::Core>() : CoreWithNpuDouble();
+        // The CPU plugin keeps kernels for up to 5000 input shapes per compiled model,
+        // hundreds of MiB over a long run; a small cache keeps the fuzzer within its limit.
+        if (s.device == -1) object.core->set_property("CPU", {{"CPU_RUNTIME_CACHE_CAPACITY", 64}});
+        Require(s.Load(), "a test model does not load");
+        s.names = object.input_names;
+        s.names.insert(s.names.end(), object.output_names.begin(), object.output_names.end());
+        PlainCallsAgree(s);
+        Require(!s.last_plain->failed, "a plain call fails before any fuzzing");
+        s.expected = s.last_plain->Outputs();
+    }
+    return made;
 }
 
 }  // namespace
@@ -304,12 +293,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Sequence sequence{{}, subject.last_plain.get()};
     RunCalls(in, subject, sequence);
     // The plain calls rebind every port before this sequence's buffers go.
-    bool agree = PlainCallsAgree(subject);
-    if (!agree && ((subject.convolution && sequence.empty_extent) || sequence.built_for_own_dims)) {
-        Require(subject.object->LoadModel(subject.bytes.data(), subject.bytes.size(), subject.device, 3),
-                "the reload after the sequence fails");
-        agree = PlainCallsAgree(subject);
-    }
-    Require(agree, "the plain calls give other results after the sequence");
+    const bool may_reload = (subject.convolution && sequence.empty_extent) || sequence.built_for_own_dims;
+    Require(PlainCallsAgree(subject) || (may_reload && subject.Load() && PlainCallsAgree(subject)),
+            "the plain calls give other results after the sequence (and a reload where one may be needed)");
     return 0;
 }
