@@ -225,6 +225,7 @@ const Row kRows[] = {
     {"DescriptorCountsFiveChannelsForTwo", kConv, Map(8, 6, kFive.data(), 8), kInferOv, "shape=(1.5.6.8)"},
     {"NullDescriptorOnATwoChannelModel", kConv, Map(8, 6, nullptr, 8), kInferOv, "shape=(1.3.6.8)"},
     {"ZeroWidth", kConv, Map(0, 6, kTwo.data(), 0), kInferOv, "", true},
+    {"MapWiderThanTheImage", kConv, Map(8, 6, kTwo.data(), 16), kOk, ""},
     {"ImageOverflowing64Bits", kConv, Map(0xFFFFFFFFu, 0xFFFFFFFFu, kTwo.data(), 8), kRejected, kImageOverflow},
     {"ChannelCountWrappingTo48Floats", kConv, Map(8, 6, kWrapping.data(), 8), kRejected,
      "the output overflows 64 bits (element or byte count)."},
@@ -258,6 +259,7 @@ const Row kRows[] = {
     // The runtime looks names up among inputs and outputs alike: bound as an
     // output, this input record's buffer would take the run's result.
     T("InputRecordNamedAfterAnOutput", {kA, R("sum", {1, 4}, in.b)}, kSums, "Input for tensor name 'sum'", kInferOv),
+    T("RuntimeOutputNamedAfterAnInput", kAB, {Dynamic("sum"), Dynamic("b")}, "Output for tensor name 'b'", kInferOv),
     AfterAFree("SameInputNamedTwice", {kA, kA}, kSums, "input \"a\"" + kTwice),
     AfterAFree("SameOutputNamedTwice", kAB, {kSum, kSum}, "output \"sum\"" + kTwice),
     AfterAFree("InputLeftOut", {kA, R("c", {1, 4}, in.b)}, kSums, "input \"b\"" + kHeld),
