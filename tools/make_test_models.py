@@ -233,10 +233,9 @@ def files_named(out):
     sits in each place a tensor can be. ir_with_a_constant.xml and onnx_read_as_ir (an ONNX model whose
     producer name is an IR <net>) are read by the IR reader, which reads ".bin" in the current directory
     as their weights. no_inputs has a constant output and no input."""
-    def external(name):
-        ref = TensorProto(name=name, data_type=TensorProto.UINT8, dims=[SECRET_LENGTH],
-                          data_location=TensorProto.EXTERNAL)
-        for key, value in (("location", SECRET_FILE), ("length", str(SECRET_LENGTH))):
+    def external(name, location=TensorProto.EXTERNAL, entries=True):
+        ref = TensorProto(name=name, data_type=TensorProto.UINT8, dims=[SECRET_LENGTH], data_location=location)
+        for key, value in (("location", SECRET_FILE), ("length", str(SECRET_LENGTH))) if entries else ():
             ref.external_data.add(key=key, value=value)
         return ref
 
@@ -247,7 +246,10 @@ def files_named(out):
     sparse = lambda name: helper.make_sparse_tensor(external(name), indices, [SECRET_LENGTH])
     cases = {"initializer": ([add], [external("w")], []), "constant": ([constant("w"), add], [], []),
              "sparse_constant": ([node("Constant", [], ["w"], sparse_value=sparse("v")), add], [], []),
-             "sparse_initializer": ([add], [], [sparse("w")])}
+             "sparse_initializer": ([add], [], [sparse("w")]),
+             # Either half of a reference alone: the location without entries, the entries without the location.
+             "location_only": ([add], [external("w", entries=False)], []),
+             "entries_only": ([add], [external("w", location=TensorProto.DEFAULT)], [])}
     for case, (nodes, initializers, sparse_initializers) in cases.items():
         save(out, "external_data_" + case, nodes, [u8("x")], [u8("y")], initializers, checked=False, graph_name=case,
              sparse_initializer=sparse_initializers, producer=None)

@@ -187,6 +187,8 @@ const Row kRows[] = {
     NamesAFile("ir_with_a_constant.xml", kIr),
     NamesAFile("onnx_read_as_ir", kIr),
     File("external_data_sparse_initializer", kLoadStd, "the ONNX tensor \"w" + kExternal),
+    File("external_data_location_only", kLoadStd, "the ONNX tensor \"w" + kExternal),
+    File("external_data_entries_only", kLoadStd, "the ONNX tensor \"w" + kExternal),
     File("external_data_in_a_function", kLoadStd, "the ONNX tensor \"value" + kExternal),
     File("external_data_in_training", kLoadStd, "the ONNX tensor \"w" + kExternal),
     // ONNX bytes on which OpenVINO 2024.5's ONNX reader takes the host down:
