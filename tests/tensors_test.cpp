@@ -91,6 +91,20 @@ TEST_F(TensorsForm, RuntimeOutputsAfterHostOutputsNeitherWriteIntoNorPointAtTheH
     }
 }
 
+// A host buffer the request holds from an earlier call is bound again when
+// its record's dims change, strides alike as a batch's are: the same buffers
+// given one image of two compute and write only that one.
+TEST_F(TensorsForm, SameBuffersWithNewDimsAreBoundAgain) {
+    Load("any_batch");
+    std::vector<float> images = Image(4, 4), y(images.size());  // two of 3 x 2 x 4
+    for (int64_t batch : {2, 1}) {
+        std::fill(y.begin(), y.end(), -7.0f);
+        std::vector<TensorData> outputs = {Record("", {batch, 3, 2, 4}, y.data())};
+        ASSERT_TRUE(Tensors({Record("", {batch, 3, 2, 4}, images.data())}, outputs).ok);
+        for (int64_t i = 0; i < 48; ++i) EXPECT_EQ(y[i], i < 24 * batch ? std::max(images[i], 0.f) : -7.0f) << i;
+    }
+}
+
 // The runtime gives an output fed straight by an input (z = x, a one-input
 // Max that only its compiled graph shows, k = n) the input's own memory:
 // bound over a host buffer after the input, it took the input's place, so z,
