@@ -48,7 +48,7 @@ public:
                                                LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)
                               : nullptr;
         if (!library)
-            throw std::runtime_error("cannot load the inference module " + path + ": error " +
+            throw std::runtime_error("cannot load the inference module: " + path + ": error " +
                                      std::to_string(GetLastError()));
         init_ = reinterpret_cast<InitFn>(GetProcAddress(library, "InitModule"));
         release_ = reinterpret_cast<ReleaseFn>(GetProcAddress(library, "ReleaseModule"));

@@ -70,7 +70,7 @@ def read_picture(path):
 
 def write_model(name, nodes, inputs, outputs):
     # An opset 17 model; inputs and outputs as (name, element type, dims).
-    ports = lambda specs: [helper.make_tensor_value_info(*spec) for spec in specs]
+    ports = lambda declared: [helper.make_tensor_value_info(*port) for port in declared]
     graph = helper.make_graph(nodes, name, ports(inputs), ports(outputs))
     onnx.save(helper.make_model(graph, opset_imports=[helper.make_opsetid("", 17)], ir_version=8), work(name + ".onnx"))
     return work(name + ".onnx")
