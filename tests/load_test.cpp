@@ -3,6 +3,7 @@
 // makes of the core and the compile call.
 #include <algorithm>
 
+#include "runtime_calls.h"
 #include "test_support.h"
 
 namespace {
@@ -34,6 +35,14 @@ TEST_F(Loads, OnlyAnotherBufferReleasesAndIsCopiedAgain) {
     EXPECT_EQ(O().model, nullptr);
     EXPECT_EQ(O().input_names, std::vector<std::string>{"image"});
     EXPECT_EQ(O().input_node_dims, (std::vector<std::vector<int64_t>>{{1, 3, -1, -1}}));
+    // Another model at the same address is told apart by its size.
+    std::vector<char> shared(conv_.size() + 4096);
+    const std::vector<char> two_inputs = ReadModel("two_inputs");
+    for (const std::vector<char>* bytes : {&conv_, &two_inputs}) {
+        std::copy(bytes->begin(), bytes->end(), shared.begin());
+        ASSERT_TRUE(object_->LoadModel(shared.data(), bytes->size(), -1, 3)) << object_->GetLastErrorMessage();
+    }
+    EXPECT_EQ(O().input_names, (std::vector<std::string>{"a", "b"}));
 }
 
 // innerLoadModel(1), after a reshape of two_inputs' a and b to [2, 4], reads
@@ -66,10 +75,10 @@ TEST_F(Loads, NamedReshapeRecordsTheShapesTheModelThenHas) {
     }
 }
 
-// The CPU keeps the hint only for the types it computes in and refuses the
-// others: each load ends with the type the code stands for as its core's
-// hint, or refused with a text that names it.
-TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
+// Each code asks the CPU for the type it stands for as its inference
+// precision; the CPU keeps it, or another this machine computes in, or
+// refuses it with a text that names it.
+TEST_F(Loads, PrecisionCodesAskTheCpuForTheirElementType) {
     using T = ov::element::Type_t;
     const T types[] = {T::boolean, T::f8e4m3, T::f16, T::f32, T::f64, T::bf16, T::f32, T::i4, T::i8,
                        T::i16,     T::i32,    T::i64, T::u4,  T::u8,  T::u16,  T::u32, T::u64};
@@ -77,60 +86,60 @@ TEST_F(Loads, PrecisionCodesReachTheCpuAsTheirElementType) {
         SCOPED_TRACE(code);
         const ov::element::Type type(code < std::size(types) ? types[code] : T::f32);
         object_ = NewObject();
+        RuntimeCallLog log;
         const Outcome outcome = LoadBytes(conv_, -1, code);
+        const RuntimeCall hint{"set_property", "CPU", {{"INFERENCE_PRECISION_HINT", type}}};
+        EXPECT_EQ(std::count(log.calls.begin(), log.calls.end(), hint), 1);
         const std::string refusal = "Wrong value " + type.to_string() + " for property key INFERENCE_PRECISION_HINT";
-        if (outcome.ok)
-            EXPECT_EQ(O().core->get_property("CPU", ov::hint::inference_precision), type);
-        else
-            EXPECT_NE(outcome.error.find(refusal), std::string::npos) << outcome.error;
+        if (!outcome.ok) EXPECT_NE(outcome.error.find(refusal), std::string::npos) << outcome.error;
     }
 }
 
-// Over the "NPU" and "GPU" doubles, on a core where every device starts from
-// the opposite of each value the module may set: a value read back was set
-// by the load, for the device the index names and no other. Every supported
-// property of the compiled model is traced as "name: value"; the CPU's shows
-// the hint the load set.
+// What each index asks of the core, in order, with the precision code 5
+// (bf16); the compile then really runs where it says, on the "NPU" and
+// "GPU" doubles. Every supported property of the compiled model is traced
+// as "name: value".
 TEST_F(Loads, DeviceIndicesSetTheirDevicesPropertiesAndCompileWhereTheySay) {
-    // The index, the device its compile names, MULTI's priorities where it compiles on MULTI.
-    const std::tuple<int32_t, const char*, const char*> cases[] = {
-        {-1, "CPU", nullptr}, {0, "GPU", nullptr}, {7, "GPU", nullptr}, {-2, "NPU", "NPU"},
-        {-3, "NPU+GPU+CPU", "NPU,GPU,CPU"}, {-4, "", nullptr}};
     namespace hint = ov::hint;
-    const std::vector<std::string> caps = ov::Core().get_property("CPU", ov::device::capabilities);
-    if (std::find(caps.begin(), caps.end(), ov::device::capability::BF16) == caps.end())
-        GTEST_SKIP() << "this CPU computes in f32 only, so no hint of another type would be kept";
-    for (const auto& [index, device_name, priorities] : cases) {
-        SCOPED_TRACE(index);
-        const auto core = CoreWithNpuDouble(true);
-        for (const char* device : {"CPU", "GPU", "NPU"})
-            core->set_property(device, hint::execution_mode(hint::ExecutionMode::ACCURACY),
-                               hint::inference_precision(ov::element::f32), ov::log::level(ov::log::Level::WARNING),
-                               hint::scheduling_core_type(hint::SchedulingCoreType::PCORE_ONLY),
-                               hint::enable_cpu_pinning(false));
+    const auto set = [](const char* device, const char* key, ov::Any value) {
+        return RuntimeCall{"set_property", device, {{key, std::move(value)}}};
+    };
+    const auto compile = [](const char* device, ov::AnyMap config = {}) {
+        return RuntimeCall{"compile_model", device, std::move(config)};
+    };
+    const auto performance = hint::ExecutionMode::PERFORMANCE;
+    const auto gpu = std::vector{set("GPU", "EXECUTION_MODE_HINT", performance),
+                                 set("GPU", "INFERENCE_PRECISION_HINT", ov::element::bf16), compile("GPU")};
+    const RuntimeCall npu_log_level = set("NPU", "LOG_LEVEL", ov::log::Level::DEBUG);
+    const struct {
+        int32_t index;
+        const char* traced;  // the device the compile trace names
+        std::vector<RuntimeCall> calls;
+    } cases[] = {
+        {-1, "CPU", {set("CPU", "EXECUTION_MODE_HINT", performance),
+                     set("CPU", "INFERENCE_PRECISION_HINT", ov::element::bf16),
+                     set("CPU", "SCHEDULING_CORE_TYPE", hint::SchedulingCoreType::ANY_CORE),
+                     set("CPU", "ENABLE_CPU_PINNING", true), compile("CPU")}},
+        {0, "GPU", gpu},
+        {7, "GPU", gpu},
+        {-2, "NPU", {npu_log_level, compile("MULTI", {{"MULTI_DEVICE_PRIORITIES", std::string("NPU")}})}},
+        {-3, "NPU+GPU+CPU",
+         {npu_log_level, compile("MULTI", {{"MULTI_DEVICE_PRIORITIES", std::string("NPU,GPU,CPU")}})}},
+        {-4, "", {npu_log_level, compile("")}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.index);
         object_ = NewObject();
-        O().core = core;
-        const Outcome outcome = LoadBytes(conv_, index, 5);
-        const std::string compile = "Make CompiledModel, device_name: " + std::string(device_name);
-        EXPECT_EQ(outcome.Traced(compile + ", device_index: " + std::to_string(index)), 1u);
-        const bool cpu = index == -1, gpu = index >= 0;
-        for (const auto& [device, hinted] : {std::pair{"CPU", cpu}, {"GPU", gpu}, {"NPU", false}}) {
-            SCOPED_TRACE(device);
-            EXPECT_EQ(core->get_property(device, hint::execution_mode) == hint::ExecutionMode::PERFORMANCE, hinted);
-            EXPECT_EQ(core->get_property(device, hint::inference_precision) == ov::element::bf16, hinted);
-            EXPECT_EQ(core->get_property(device, hint::scheduling_core_type) == hint::SchedulingCoreType::ANY_CORE,
-                      hinted && cpu);
-            EXPECT_EQ(core->get_property(device, hint::enable_cpu_pinning), hinted && cpu);
-            EXPECT_EQ(core->get_property(device, ov::log::level) == ov::log::Level::DEBUG,
-                      index <= -2 && std::string(device) == "NPU");
-        }
-        if (index < -3) continue;  // the runtime knows no device without a name
+        O().core = CoreWithNpuDouble(true);
+        RuntimeCallLog log;
+        const Outcome outcome = LoadBytes(conv_, c.index, 5);
+        EXPECT_EQ(log.calls, c.calls);
+        const std::string traced = "Make CompiledModel, device_name: " + std::string(c.traced);
+        EXPECT_EQ(outcome.Traced(traced + ", device_index: " + std::to_string(c.index)), 1u);
+        if (c.index < -3) continue;  // the runtime knows no device without a name
         ASSERT_TRUE(outcome.ok) << outcome.error;
-        if (priorities)
-            EXPECT_EQ(O().compiled_model->get_property(ov::device::priorities), priorities);
-        else
-            EXPECT_EQ(O().compiled_model->get_property(ov::execution_devices), std::vector<std::string>{device_name});
-        if (cpu) EXPECT_EQ(outcome.Traced("INFERENCE_PRECISION_HINT: bf16"), 1u);
+        const std::vector<ov::PropertyName> supported = O().compiled_model->get_property(ov::supported_properties);
+        for (const ov::PropertyName& name : supported)
+            EXPECT_EQ(outcome.Traced(name + ": " + O().compiled_model->get_property(name).as<std::string>()), 1u);
     }
 }
 

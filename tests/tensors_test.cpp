@@ -63,6 +63,18 @@ TEST_F(TensorsForm, BindsByNameIntoTheHostsBuffersOrPointsTheRecordsAtTheRuntime
     }
 }
 
+// Records are bound in order, so of a port named twice the later buffer is
+// read, or written, and the earlier one left as it was.
+TEST_F(TensorsForm, APortNamedTwiceTakesTheLaterBuffer) {
+    Load("two_inputs");
+    float first_a[4] = {100, 100, 100, 100}, first_sum[4] = {-7, -7, -7, -7};
+    std::vector<TensorData> outputs = {Record("sum", {1, 4}, first_sum), Record("difference", {1, 4}, difference_),
+                                       Record("sum", {1, 4}, sum_)};
+    ASSERT_TRUE(Tensors({Record("a", {1, 4}, first_a), ab_[1], ab_[0]}, outputs).ok);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(sum_[i] == a_[i] + b_[i] && difference_[i] == a_[i] - b_[i] && first_sum[i] == -7) << i;
+}
+
 // A request keeps the output tensors it was last given: a call that left
 // its outputs to the runtime after one (of the map or the tensors form) had
 // bound the host's buffer wrote into that buffer, which the host may have
@@ -146,8 +158,12 @@ TEST_F(TensorsForm, EachDataTypeCodeRunsItsTypedModel) {
     ExpectTypedModelRuns<bool>("typed_bool", 0, {true, false, true, true, false, false});
     ExpectTypedModelRuns<int8_t>("typed_i8", 1, {-64, -1, 0, 1, 63, -5});
     ExpectTypedModelRuns<uint8_t>("typed_u8", 2, {0, 1, 2, 100, 127, 50});
+    ExpectTypedModelRuns<int16_t>("typed_i16", 3, {-16000, 7, 0, 12345, -3, 1 << 13});
+    ExpectTypedModelRuns<uint16_t>("typed_u16", 4, {0, 7, 20000, 12345, 3, 1 << 14});
     ExpectTypedModelRuns<int32_t>("typed_i32", 5, {-1000000, 7, 0, 123456789, -3, 1 << 29});
+    ExpectTypedModelRuns<uint32_t>("typed_u32", 6, {1000000, 7, 0, 123456789, 3, 1 << 29});
     ExpectTypedModelRuns<int64_t>("typed_i64", 7, {-1000000, 7, 0, 123456789, -3, 1 << 29});
+    ExpectTypedModelRuns<uint64_t>("typed_u64", 8, {1000000, 7, 0, 123456789, 3, 1 << 29});
     ExpectTypedModelRuns<ov::float16>("typed_f16", 9, {0.5f, -1.25f, 3.0f, 100.0f, -0.125f, 7.0f});
     ExpectTypedModelRuns<float>("typed_f32", 10, {0.1f, -1.25f, 3, 1e20f, -0.125f, 7});
     ExpectTypedModelRuns<double>("typed_f64", 11, {0.5, -1.25, 3, 1e6, -0.125, 7});

@@ -15,8 +15,11 @@
 #                      optional), unreadable (data the onnx package cannot read),
 #                      no_inputs (DoInference takes at least one input)
 #   set                a test data set of the case before
-#   in|out NAME CODE OFFSET BYTES DIMS...   a tensor of that set: its DataType
-#                      code, where its bytes are in data.bin, its dims
+#   in|out NAME CODE TYPE OFFSET BYTES DIMS...   a tensor of that set: its
+#                      DataType code, its element type in OpenVINO's spelling
+#                      (from the array's own kind and width, so that the
+#                      reference does not share the code's table), where its
+#                      bytes are in data.bin, its dims
 import pathlib
 import sys
 import zipfile
@@ -88,8 +91,9 @@ def main(wheel_dir, out_dir):
                         name = names[side][index] if index < len(names[side]) else proto.name
                         array = np.ascontiguousarray(numpy_helper.to_array(proto))
                         dims = "\t".join(str(d) for d in array.shape)
-                        lines.append(f"{side}\t{name}\t{DATA_TYPE_CODES[proto.data_type]}\t{data.tell()}\t"
-                                     f"{array.nbytes}\t{dims}")
+                        element = "boolean" if array.dtype.kind == "b" else f"{array.dtype.kind}{array.dtype.itemsize * 8}"
+                        lines.append(f"{side}\t{name}\t{DATA_TYPE_CODES[proto.data_type]}\t{element}\t"
+                                     f"{data.tell()}\t{array.nbytes}\t{dims}")
                         data.write(array.tobytes())
     (out_dir / "cases.txt").write_text("\n".join(lines) + "\n")
 

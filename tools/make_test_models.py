@@ -121,9 +121,10 @@ def passing_through(out):
                               node("Max", ["x"], ["m"]), node("Identity", ["n"], ["k"])],
          [f32("x"), i64("n")], [f32("y"), f32("z"), f32("m"), i64("k")],
          [numpy_helper.from_array(np.array(1, np.float32), "one")])
-    types = {"bool": TensorProto.BOOL, "u8": TensorProto.UINT8, "i8": TensorProto.INT8, "i32": TensorProto.INT32,
-             "i64": TensorProto.INT64, "f16": TensorProto.FLOAT16, "f32": TensorProto.FLOAT,
-             "f64": TensorProto.DOUBLE}
+    types = {"bool": TensorProto.BOOL, "i8": TensorProto.INT8, "u8": TensorProto.UINT8, "i16": TensorProto.INT16,
+             "u16": TensorProto.UINT16, "i32": TensorProto.INT32, "u32": TensorProto.UINT32,
+             "i64": TensorProto.INT64, "u64": TensorProto.UINT64, "f16": TensorProto.FLOAT16,
+             "f32": TensorProto.FLOAT, "f64": TensorProto.DOUBLE}
     for suffix, elem in types.items():
         op = node("Not", ["x"], ["y"]) if elem == TensorProto.BOOL else node("Add", ["x", "x"], ["y"])
         save(out, "typed_" + suffix, [op], [tensor("x", [2, 3], elem)], [tensor("y", [2, 3], elem)])

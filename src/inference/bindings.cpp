@@ -55,16 +55,25 @@ void PassedThroughBuffers::Take(const ov::Output<const ov::Node>& port, const ov
                                 const std::string& name) {
     if (host.get_element_type() != port.get_element_type() || !port.get_partial_shape().compatible(host.get_shape())) {
         std::ostringstream text;
-        text << "the buffer for output '" << name << "' (" << host.get_element_type() << " "
-             << host.get_shape() << ") does not fit the model's output (" << port.get_element_type() << " "
-             << port.get_partial_shape() << ").";
+        text << "the buffer for output ";
+        if (name.empty())
+            text << port.get_index();
+        else
+            text << "'" << name << "'";
+        text << " (" << host.get_element_type() << " " << host.get_shape() << ") does not fit the model's output ("
+             << port.get_element_type() << " " << port.get_partial_shape() << ").";
         throw std::invalid_argument(text.str());
     }
-    taken_.emplace_back(port, host);
+    // A name given again takes the later buffer, as a binding would. (Names
+    // the runtime shares between such outputs may find one port for two
+    // records; each record then gets that port's values.)
+    for (Taken& taken : taken_)
+        if (taken.port == port && taken.name == name) return void(taken.host = host);
+    taken_.push_back({port, host, name});
 }
 
 void PassedThroughBuffers::Deliver(ov::InferRequest& request) const {
-    for (const auto& [port, host] : taken_) request.get_tensor(port).copy_to(host);
+    for (const Taken& taken : taken_) request.get_tensor(taken.port).copy_to(taken.host);
 }
 
 ov::Tensor BindImageTensors(ov::InferRequest& request, RequestPorts& ports, const ov::Tensor& input,
@@ -75,7 +84,7 @@ ov::Tensor BindImageTensors(ov::InferRequest& request, RequestPorts& ports, cons
     if (!ports.passed_through.empty()) {
         const std::vector<ov::Output<const ov::Node>> outputs = request.get_compiled_model().outputs();
         if (outputs.size() == 1) {
-            passed.Take(outputs.front(), output, outputs.front().get_any_name());
+            passed.Take(outputs.front(), output, {});
             return output;
         }
     }

@@ -39,16 +39,21 @@ bool ShapeFits(const ov::Shape& shape, const ov::element::Type& type);
 // values the runtime did not compute.
 class PassedThroughBuffers {
 public:
-    // Keeps `host` for `port` (the output the host calls `name`), refusing
-    // it as binding it would: another element type, a shape the output
-    // cannot have.
+    // Keeps `host` for `port` (the output the host calls `name`, which may
+    // be empty), refusing it as binding it would: another element type, a
+    // shape the output cannot have. A name taken again keeps the later buffer.
     void Take(const ov::Output<const ov::Node>& port, const ov::Tensor& host, const std::string& name);
     // After a successful run; a result of another shape than the host's
     // buffer fails, as it does for an output the runtime writes itself.
     void Deliver(ov::InferRequest& request) const;
 
 private:
-    std::vector<std::pair<ov::Output<const ov::Node>, ov::Tensor>> taken_;
+    struct Taken {
+        ov::Output<const ov::Node> port;
+        ov::Tensor host;
+        std::string name;
+    };
+    std::vector<Taken> taken_;
 };
 
 // The map and detect forms' one input and one output, bound by position (a

@@ -31,12 +31,8 @@ size_t HostBindings::PortOf(const std::string& name) const {
 std::string HostBindings::Check(const std::vector<std::string>& names, const char* side) const {
     if (names.size() <= 1) return {};
     std::fill(named_.begin(), named_.end(), false);
-    for (const std::string& name : names) {
-        const size_t port = PortOf(name);
-        if (port == port_names_.size()) continue;
-        if (named_[port]) return std::string(side) + " \"" + name + "\" is named twice.";
-        named_[port] = true;
-    }
+    for (const std::string& name : names)
+        if (const size_t port = PortOf(name); port < named_.size()) named_[port] = true;
     for (size_t port = 0; port < held_.size(); ++port) {
         if (!held_[port] || named_[port]) continue;
         const std::string label =

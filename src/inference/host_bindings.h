@@ -2,12 +2,12 @@
 //
 // A request keeps every tensor it was given until it is replaced (by a load,
 // a rebuild, a release, or a fresh request for runtime-allocated outputs). A
-// tensors call that left such a port out, or named one port twice and so left
-// another out, would run on an earlier call's buffer, which the host may have
-// freed since: the run would read it, or write a result into it. So on a side
-// with several records, each port may be named once, and a port that holds a
-// host buffer must be named again; the call is refused before anything is
-// bound otherwise. The check costs a few name comparisons and allocates
+// tensors call that left such a port out would run on an earlier call's
+// buffer, which the host may have freed since: the run would read it, or
+// write a result into it. So on a side with several records, a port that
+// holds a host buffer must be named again; the call is refused before
+// anything is bound otherwise. A port named twice is bound twice, and the
+// later buffer stands. The check costs a few name comparisons and allocates
 // nothing unless it refuses.
 #ifndef TESSARINE_HOST_BINDINGS_H
 #define TESSARINE_HOST_BINDINGS_H

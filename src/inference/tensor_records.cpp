@@ -40,15 +40,22 @@ const char* CollectOutputs(const std::vector<TensorData>& records, const std::st
         if (record.dims.empty()) return "output.dims is empty.";
         if (bound.dynamic_outputs) continue;
         const ov::element::Type type = Tessarine::DataTypeToElementType(record.type);
+        const ov::Shape shape = ShapeOf(record.dims);
+        // Both are fine if a later record hands the outputs to the runtime,
+        // since nothing is bound then.
         if (!record.data) {
-            bound.null_output_data = true;  // fine if a later record hands the outputs to the runtime
+            bound.null_output_data = true;
             continue;
         }
-        const ov::Shape shape = ShapeOf(record.dims);
-        if (!ShapeFits(shape, type)) return "output.dims overflow 64 bits (element or byte count).";
+        if (!ShapeFits(shape, type)) {
+            bound.overflowing_output = true;
+            continue;
+        }
         bound.outputs.emplace_back(type, shape, record.data, ov::Strides{});
     }
-    if (!bound.dynamic_outputs && bound.null_output_data) return "output.data is nullptr.";
+    if (bound.dynamic_outputs) return nullptr;
+    if (bound.null_output_data) return "output.data is nullptr.";
+    if (bound.overflowing_output) return "output.dims overflow 64 bits (element or byte count).";
     return nullptr;
 }
 

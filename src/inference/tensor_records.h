@@ -16,6 +16,7 @@ struct BoundTensors {
     std::vector<ov::Tensor> outputs;  // none when the runtime allocates the outputs
     bool dynamic_outputs = false;
     bool null_output_data = false;
+    bool overflowing_output = false;
 };
 
 // The first record that cannot be used decides the text, inputs before

@@ -57,7 +57,7 @@ void BindHostOutputs(ov::InferRequest& request, RequestPorts& ports, const Bound
     if (names.size() == 1) {
         // By position: with several model outputs the binding fails, as it must.
         if (model_outputs.size() == 1 && passed_through(0))
-            return passed.Take(model_outputs.front(), bound.outputs.front(), model_outputs.front().get_any_name());
+            return passed.Take(model_outputs.front(), bound.outputs.front(), names.front());
         ports.outputs.HoldFirst();
         BindOutputTensor(request, bound.outputs.front());
         return;

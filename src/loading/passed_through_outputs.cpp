@@ -5,23 +5,31 @@
 
 namespace {
 
-void MarkParameterFed(const ov::ResultVector& results, std::vector<bool>& passed) {
-    if (results.size() != passed.size()) return;
-    for (size_t i = 0; i < results.size(); ++i)
-        if (ov::is_type<ov::op::v0::Parameter>(results[i]->get_input_node_ptr(0))) passed[i] = true;
+bool FedByParameter(const ov::Node& result) {
+    return ov::is_type<ov::op::v0::Parameter>(result.get_input_node_ptr(0));
 }
 
 }  // namespace
 
 std::vector<size_t> FindPassedThroughOutputs(const ov::CompiledModel& compiled, const ov::Model& built) {
-    std::vector<bool> passed(compiled.outputs().size(), false);
-    MarkParameterFed(built.get_results(), passed);
+    // The compiled model's outputs are the built model's results, in order.
+    const ov::ResultVector& results = built.get_results();
+    const std::vector<ov::Output<const ov::Node>> outputs = compiled.outputs();
+    std::vector<bool> passed(outputs.size(), false);
+    for (size_t i = 0; i < outputs.size() && i < results.size(); ++i) passed[i] = FedByParameter(*results[i]);
     // The plugin's own graph shows what it folded away at compile time (a
-    // one-input Max or Sum, a Clip without bounds); its results come in the
-    // compiled model's output order. A device that cannot show its graph is
-    // taken at the model's word.
+    // one-input Max or Sum, a Clip without bounds). Its results keep the
+    // friendly names of the compiled model's, which is how they are matched:
+    // their order is the plugin's. Where a name is shared, every output of
+    // that name counts as passed through, which costs a copy and loses
+    // nothing. A device that cannot show its graph is taken at the model's word.
     try {
-        MarkParameterFed(compiled.get_runtime_model()->get_results(), passed);
+        const std::shared_ptr<const ov::Model> runtime_model = compiled.get_runtime_model();
+        for (const std::shared_ptr<ov::op::v0::Result>& result : runtime_model->get_results()) {
+            if (!FedByParameter(*result)) continue;
+            for (size_t i = 0; i < outputs.size(); ++i)
+                if (outputs[i].get_node()->get_friendly_name() == result->get_friendly_name()) passed[i] = true;
+        }
     } catch (const ov::Exception&) {
     }
     std::vector<size_t> indices;

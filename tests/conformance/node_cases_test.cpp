@@ -17,10 +17,11 @@
 namespace {
 
 struct Tensor : TensorData {
+    std::string element;  // the array's own type, as the runtime spells it
     std::vector<unsigned char> bytes;
     // A tensor of no elements still has an address, for the module and the runtime alike.
     void* Data() { return bytes.empty() ? static_cast<void*>(this) : bytes.data(); }
-    ov::Tensor Wrapped() { return {Tessarine::DataTypeToElementType(type), {dims.begin(), dims.end()}, Data()}; }
+    ov::Tensor Wrapped() { return {ov::element::Type(element), {dims.begin(), dims.end()}, Data()}; }
 };
 struct Case {
     std::string name, kind;
@@ -38,7 +39,7 @@ std::vector<Case> ReadCases(const std::string& dir) {
         if (what != "in" && what != "out") continue;
         Tensor& t = (what == "in" ? cases.back().sets.back().first : cases.back().sets.back().second).emplace_back();
         int64_t offset, size;
-        std::getline(fields, t.name, '\t') >> t.type >> offset >> size;  // the name may be empty
+        std::getline(fields, t.name, '\t') >> t.type >> t.element >> offset >> size;  // the name may be empty
         for (int64_t d; fields >> d;) t.dims.push_back(d);
         t.bytes.resize(size);
         data.seekg(offset).read(reinterpret_cast<char*>(t.bytes.data()), size);

@@ -171,7 +171,7 @@ Row T(const char* label, std::vector<TensorData> inputs, std::vector<TensorData>
     return {label, "two_inputs", Tensors(std::move(inputs), std::move(outputs)), kind, std::move(text)};
 }
 constexpr int64_t kTwoTo32 = int64_t{1} << 32, kWrapsToFour = (int64_t{1} << 62) + 1;
-const std::string kOverflow = ".dims overflow 64 bits (element or byte count).", kTwice = " is named twice.";
+const std::string kOverflow = ".dims overflow 64 bits (element or byte count).";
 const std::string kHeld = " is not named, and the request still holds an earlier call's buffer for it.";
 
 const Row kRows[] = {
@@ -254,6 +254,9 @@ const Row kRows[] = {
       "output.dims is empty."),
     T("NullOutputData", kAB, {kSum, R("difference", {1, 4}, nullptr)}, "output.data is nullptr."),
     T("OutputDimsOverflowing64Bits", kAB, {kSum, R("difference", {kWrapsToFour, 4}, out.sum)}, "output" + kOverflow),
+    // Nothing is bound when a later record hands the outputs to the runtime.
+    T("OutputDimsOverflowingBeforeARuntimeOutput", kAB, {R("sum", {kWrapsToFour, 4}, out.sum), Dynamic("difference")},
+      "", kOk),
     T("TypeCodeTwelve", {kA, R("b", {1, 4}, in.b, 12)}, kSums, "Unknown DataType", kInferStd),
     T("NegativeTypeCode", kAB, {kSum, R("difference", {1, 4}, out.sum, -1)}, "Unknown DataType", kInferStd),
     T("UnknownInputName", {kA, R("c", {1, 4}, in.b)}, kSums, "Input for tensor name 'c'", kInferOv),
@@ -262,8 +265,9 @@ const Row kRows[] = {
     // output, this input record's buffer would take the run's result.
     T("InputRecordNamedAfterAnOutput", {kA, R("sum", {1, 4}, in.b)}, kSums, "Input for tensor name 'sum'", kInferOv),
     T("RuntimeOutputNamedAfterAnInput", kAB, {Dynamic("sum"), Dynamic("b")}, "Output for tensor name 'b'", kInferOv),
-    AfterAFree("SameInputNamedTwice", {kA, kA}, kSums, "input \"a\"" + kTwice),
-    AfterAFree("SameOutputNamedTwice", kAB, {kSum, kSum}, "output \"sum\"" + kTwice),
+    // A port named twice takes the later buffer; the port left out for it is refused.
+    AfterAFree("SameInputNamedTwice", {kA, kA}, kSums, "input \"b\"" + kHeld),
+    AfterAFree("SameOutputNamedTwice", kAB, {kSum, kSum}, "output \"difference\"" + kHeld),
     AfterAFree("InputLeftOut", {kA, R("c", {1, 4}, in.b)}, kSums, "input \"b\"" + kHeld),
     AfterAFree("OutputLeftOut", kAB, {kSum, R("c", {1, 4}, out.sum)}, "output \"difference\"" + kHeld),
     // Runtime-allocated outputs take a fresh request, which holds no buffer
