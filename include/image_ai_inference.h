@@ -25,24 +25,33 @@
 //   output buffers takes a fresh request, so the runtime never writes into
 //   those earlier host buffers. So that no run touches a buffer the host freed
 //   after an earlier call, a tensors call with several input records (or
-//   several output records bound to host buffers) must name each of the
-//   model's ports at most once, and must name again every port an earlier
-//   call gave a buffer to; it is refused before anything is bound otherwise.
-//   A host that names every port in every call meets neither refusal. Output
+//   several output records bound to host buffers) must name again every port
+//   an earlier call gave a buffer to; it is refused before anything is bound
+//   otherwise. Records are bound in order: of a port named twice, the later
+//   buffer stands. A host that names every port in every call is never
+//   refused for this. Output
 //   pointers written back by the tensors form in its runtime-allocated mode
 //   point into memory the object owns (for an output passed straight through
 //   from an input: into that input's buffer); they stay valid until the object
 //   runs, loads, releases or is destroyed again.
-// - Records: dims whose element count, or byte count with the element type,
-//   overflows 64 bits are refused, as are images and outputs of the map and
-//   detect forms that would.
+// - Records: input records, and output records bound to host buffers, whose
+//   element count, or byte count with the element type, overflows 64 bits
+//   are refused, as are images and outputs of the map and detect forms that
+//   would.
 // - Models: a model handed over in memory has no folder, so nothing it names
 //   can be read beside it: LoadModel refuses ONNX models with tensors whose
 //   data is external, and OpenVINO IR (whose reader would read ".bin" in the
 //   process's current directory). No load opens a file the model chooses.
-// - Errors: LoadModel and DoInference return false on failure; the text is
-//   then available from GetLastErrorMessage, and a one-line message has been
-//   printed on standard output. No exception crosses this interface.
+// - Errors: LoadModel and DoInference return false on failure, and a
+//   one-line message has been printed on standard output. The text is then
+//   available from GetLastErrorMessage, except after a load whose runtime
+//   step yielded nothing, which reports on standard output only. DoInference
+//   lets no exception out. LoadModel turns the runtime's exceptions and every
+//   std::exception into false; an exception of any other type thrown inside
+//   the runtime reaches the host. InitModule may throw std::bad_alloc. The
+//   text is emptied by every successful DoInference, by ReleaseModel, and by
+//   a load of another buffer, size or device (which releases first); a load
+//   that repeats the current buffer, size and device keeps it.
 // - Threads: one object serves one thread at a time. Distinct objects share
 //   nothing and may be used from different threads at once.
 #ifndef IMAGE_AI_INFERENCE_H
@@ -169,7 +178,7 @@ public:
     virtual uint32_t GetOutputShape(uint32_t index, int64_t* dim0, int64_t* dim1, int64_t* dim2, int64_t* dim3,
                                     int64_t* dim4) = 0;
 
-    // Slot 8. The text of the last failure; empty after a success.
+    // Slot 8. The text of the last failure (see "Errors" above for when it is emptied).
     virtual std::string GetLastErrorMessage() = 0;
 };
 
