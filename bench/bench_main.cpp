@@ -20,7 +20,9 @@
 
 namespace {
 
-constexpr double kTinyBudgetUs = 5.0, kDetectionBudget = 1.02, kLoadBudget = 1.05;
+// Tiny models: at least 10 µs under the raw request run as specified, at most
+// 2 µs over the raw infer(); 640x640: within 1 % of either.
+constexpr double kTinyGainUs = 10.0, kTinyOverFloorUs = 2.0, kDetectionBudget = 1.01, kLoadBudget = 1.05;
 const Plan kTinyPlan{200, 60, 100}, kDetectionPlan{3, 40, 1}, kLoadPlan{1, 40, 1};
 
 // Image input [1, 3, side, side]; output a map [1, 2, side, side] or a
@@ -68,13 +70,23 @@ void InferenceRows(const Model& m, bool tiny, Bench& bench) {
     bench.threads = CompiledOf(*object).get_property(ov::inference_num_threads);
     std::fprintf(stderr, "inference: %s\n", m.name);
     const Samples s = TimeInterleaved(variants, bench.Scaled(tiny ? kTinyPlan : kDetectionPlan));
-    for (size_t f = 0; f < 2; ++f) {
-        const double ratio = PerRoundMedian(s[f], s[2], std::divides<>()),
-                     excess = PerRoundMedian(s[f], s[2], std::minus<>());
-        const std::string target = tiny ? Format("≤ +%g µs: %s", kTinyBudgetUs, Verdict(excess <= kTinyBudgetUs))
-                                        : Format("≤ %g: %s", kDetectionBudget, Verdict(ratio <= kDetectionBudget));
-        bench.report << Format("| %s %ux%u | %s | %.1f | %.1f | %+.1f | %.3f | %.1g | %s |\n", m.name, m.side,
-                               m.side, variants[f].name, Median(s[f]), Median(s[2]), excess, ratio,
+    for (size_t f : {kImageForm, kTensorsForm}) {
+        const double ratio = PerRoundMedian(s[f], s[kRawAsync], std::divides<>()),
+                     excess = PerRoundMedian(s[f], s[kRawAsync], std::minus<>()),
+                     floor_ratio = PerRoundMedian(s[f], s[kRawInfer], std::divides<>()),
+                     over_floor = PerRoundMedian(s[f], s[kRawInfer], std::minus<>());
+        const bool met = tiny ? excess <= -kTinyGainUs && over_floor <= kTinyOverFloorUs
+                              : ratio <= kDetectionBudget && floor_ratio <= kDetectionBudget;
+        // Where infer() itself saves less than the gain asked for, only the floor can be met.
+        const double floor_gain = PerRoundMedian(s[kRawInfer], s[kRawAsync], std::minus<>());
+        const char* verdict = tiny && !met && floor_gain > -kTinyGainUs && over_floor <= kTinyOverFloorUs
+                                  ? "at the floor; infer() itself saves less than 10 µs here"
+                                  : Verdict(met);
+        const std::string target = tiny ? Format("≤ %+g µs, ≤ %+g µs: %s", -kTinyGainUs, kTinyOverFloorUs, verdict)
+                                        : Format("≤ %g, ≤ %g: %s", kDetectionBudget, kDetectionBudget, verdict);
+        bench.report << Format("| %s %ux%u | %s | %.1f | %.1f | %.1f | %+.1f | %+.1f | %.3f | %.3f | %.1g | %s |\n",
+                               m.name, m.side, m.side, variants[f].name, Median(s[f]), Median(s[kRawAsync]),
+                               Median(s[kRawInfer]), excess, over_floor, ratio, floor_ratio,
                                LargestDifference(variants[f].call, b), target.c_str());
     }
 }
@@ -110,16 +122,18 @@ void LoadRow(const Model& m, Bench& bench) {
 }
 
 // At two sizes ten times apart in side: what the module allocates beyond the
-// raw request must not grow with the tensors.
+// raw request's infer(), the runtime call it makes, must be nothing in the
+// steady state (the same buffers call after call), and so cannot grow with
+// the tensors.
 void HeapRows(const Model& m, uint32_t large_side, Bench& bench) {
     const std::vector<char> bytes = bench.Bytes(m);
     image_ai::ObjectPtr object = Loaded(bytes);
-    PerCall own[2][2], raw[2];  // own: [size][form], the module's calls less the raw request's
+    PerCall own[2][2], raw[2];  // own: [size][form], the module's calls less the raw infer()'s
     size_t tensor_kib[2];
     for (int size = 0; size < 2; ++size) {
         HostBuffers b(m.map, size ? large_side : m.side, *object);
         const std::vector<Variant> variants = Variants(*object, b);
-        raw[size] = CountPerCall(variants[2].call);
+        raw[size] = CountPerCall(variants[kRawInfer].call);
         for (int f = 0; f < 2; ++f) {
             const PerCall module = CountPerCall(variants[f].call);
             own[size][f] = {module.allocations - raw[size].allocations, module.bytes - raw[size].bytes};
@@ -127,9 +141,8 @@ void HeapRows(const Model& m, uint32_t large_side, Bench& bench) {
         tensor_kib[size] = b.TensorBytes() / 1024;
     }
     for (int f = 0; f < 2; ++f) {
-        // A copy of even the smaller tensors would add their whole size.
-        const bool met = std::lround(own[0][f].allocations) == std::lround(own[1][f].allocations) &&
-                         own[1][f].bytes - own[0][f].bytes < tensor_kib[0] * 1024.0;
+        // The runtime's own count wanders by a fraction between runs.
+        const bool met = std::lround(own[0][f].allocations) == 0 && std::lround(own[1][f].allocations) == 0;
         bench.report << Format("| %s | %s | %u² → %u² (%zu → %zu KiB) | %.1f / %.0f | %.1f / %.0f | %.1f → %.1f "
                                "| %s |\n",
                                m.name, f ? "tensors" : (m.map ? "map" : "detect"), m.side, large_side, tensor_kib[0],
@@ -148,16 +161,19 @@ void Run(Bench& bench, const std::string& machine) {
                            machine.c_str(), openvino.substr(0, openvino.find('-')).c_str(), tiny.rounds,
                            tiny.calls_per_round, detection.rounds, detection.calls_per_round,
                            bench.Scaled(kLoadPlan).rounds)
-                 << "| model, input | form | module µs | raw µs | module − raw µs | module / raw "
-                    "| largest difference, module − raw | target |\n|---|---|---|---|---|---|---|---|\n";
+                 << "| model, input | form | module µs | raw µs | raw infer() µs | module − raw µs "
+                    "| module − raw infer() µs | module / raw | module / raw infer() "
+                    "| largest difference, module − raw | target: − raw, − raw infer() (tiny), or both ratios |\n"
+                    "|---|---|---|---|---|---|---|---|---|---|---|\n";
     for (const Model& m : kTinyModels) InferenceRows(m, true, bench);
     for (const Model& m : kDetectionModels) InferenceRows(m, false, bench);
     bench.report << Format("\nThe module's compiled models ran %d inference threads.\n\n", bench.threads)
                  << "| LoadModel, model | module ms | raw ms | module / raw | target |\n|---|---|---|---|---|\n";
     LoadRow(kTinyModels[0], bench);
     LoadRow(kDetectionModels[1], bench);
-    bench.report << "\n| heap, model | form | sizes (tensors) | module − raw per call, small: allocations / bytes "
-                    "| large | raw allocations per call | independent of size |\n|---|---|---|---|---|---|---|---|\n";
+    bench.report << "\n| heap, model | form | sizes (tensors) | module − raw infer() per call, small: allocations / "
+                    "bytes | large | raw infer() allocations per call | none of the module's |\n"
+                    "|---|---|---|---|---|---|---|\n";
     HeapRows(kTinyModels[0], 320, bench);
     HeapRows(kTinyModels[1], 640, bench);
 }

@@ -56,8 +56,8 @@ double PerRoundMedian(const std::vector<double>& a, const std::vector<double>& b
     return Median(per_round);
 }
 
-// Every global operator new of the process, on every thread, per call of
-// `call` (heap_count.cpp).
+// Every global operator new on the calling thread per call of `call`
+// (heap_count.cpp).
 struct PerCall {
     double allocations, bytes;
 };

@@ -2,8 +2,8 @@
 // exports them, so the module, the runtime and the plugins it loads later all
 // allocate through these: a copy of tensor data into an ov::Tensor, a
 // std::vector or a string would show as bytes that grow with the tensor.
+// What is counted is what the calling thread allocates.
 // (libstdc++'s array and nothrow forms call these.)
-#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <new>
@@ -12,12 +12,14 @@
 
 namespace {
 
-std::atomic<uint64_t> allocations{0};
-std::atomic<uint64_t> allocated_bytes{0};
+// Per thread: the module's code runs on the calling thread, and the
+// runtime's worker threads allocate now and then whoever called.
+thread_local uint64_t allocations = 0;
+thread_local uint64_t allocated_bytes = 0;
 
 void* Counted(size_t size, size_t alignment) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    allocated_bytes.fetch_add(size, std::memory_order_relaxed);
+    ++allocations;
+    allocated_bytes += size;
     void* block = nullptr;
     if (posix_memalign(&block, alignment, size ? size : 1) != 0) throw std::bad_alloc();
     return block;

@@ -203,6 +203,7 @@ def graph_hazards(out):
               [f32("y")])
     unchecked("clip_in_a_nested_branch", [if_node(if_node(node("Clip", [""], ["t"]), output="t"))],
               [f32("x"), condition], [f32("y")])
+    unchecked("clip_of_its_ifs_condition", [if_node(node("Clip", ["c"], ["t"]))], [f32("x"), condition], [f32("y")])
     unchecked("if_of_two_branches", [if_node(node("Relu", ["x"], ["t"]))], [f32("x"), condition], [f32("y")])
     write(out, "ifs_nested_too_deep", ifs_nested(150))
 

@@ -3,47 +3,10 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace {
-
-// The element types are compared first: strides cannot be asked of a tensor
-// whose elements are narrower than a byte, and the host's never are.
-template <class Get>
-bool HeldAlready(Get&& get, const ov::Tensor& wanted, ov::Tensor& held) {
-    try {
-        held = get();
-        return held.get_element_type() == wanted.get_element_type() && held.data() == wanted.data() &&
-               held.get_shape() == wanted.get_shape() && held.get_strides() == wanted.get_strides();
-    } catch (...) {
-        return false;
-    }
-}
-
-}  // namespace
-
-ov::Tensor BindInputTensor(ov::InferRequest& request, const ov::Tensor& tensor) {
-    ov::Tensor held;
-    if (HeldAlready([&] { return request.get_input_tensor(); }, tensor, held)) return held;
-    request.set_input_tensor(tensor);
-    return tensor;
-}
-
-ov::Tensor BindOutputTensor(ov::InferRequest& request, const ov::Tensor& tensor) {
-    ov::Tensor held;
-    if (HeldAlready([&] { return request.get_output_tensor(); }, tensor, held)) return held;
-    request.set_output_tensor(tensor);
-    return tensor;
-}
-
-ov::Tensor BindNamedTensor(ov::InferRequest& request, const std::string& name, const ov::Tensor& tensor) {
-    ov::Tensor held;
-    if (HeldAlready([&] { return request.get_tensor(name); }, tensor, held)) return held;
-    request.set_tensor(name, tensor);
-    return tensor;
-}
-
-bool ShapeFits(const ov::Shape& shape, const ov::element::Type& type) {
+bool ShapeFits(const int64_t* dims, size_t rank, const ov::element::Type& type) {
     uint64_t bytes = type.size();
-    for (const uint64_t dim : shape) {
+    for (size_t i = 0; i < rank; ++i) {
+        const auto dim = static_cast<uint64_t>(dims[i]);
         if (dim == 0) continue;
         if (bytes > UINT64_MAX / dim) return false;
         bytes *= dim;
@@ -51,8 +14,9 @@ bool ShapeFits(const ov::Shape& shape, const ov::element::Type& type) {
     return true;
 }
 
-void PassedThroughBuffers::Take(const ov::Output<const ov::Node>& port, const ov::Tensor& host,
+void PassedThroughBuffers::Take(const ov::Output<const ov::Node>& port, const HostView& view,
                                 const std::string& name) {
+    const ov::Tensor host = view.Tensor();
     if (host.get_element_type() != port.get_element_type() || !port.get_partial_shape().compatible(host.get_shape())) {
         std::ostringstream text;
         text << "the buffer for output ";
@@ -76,18 +40,18 @@ void PassedThroughBuffers::Deliver(ov::InferRequest& request) const {
     for (const Taken& taken : taken_) request.get_tensor(taken.port).copy_to(taken.host);
 }
 
-ov::Tensor BindImageTensors(ov::InferRequest& request, RequestPorts& ports, const ov::Tensor& input,
-                            const ov::Tensor& output, PassedThroughBuffers& passed) {
-    ports.inputs.HoldFirst();
-    BindInputTensor(request, input);
+void BindImageViews(ov::InferRequest& request, RequestPorts& ports, const HostView& input, const HostView& output,
+                    PassedThroughBuffers& passed) {
+    ports.inputs.Bind(request, true, 0, nullptr, input);
     ports.outputs_in_host_memory = true;
     if (!ports.passed_through.empty()) {
         const std::vector<ov::Output<const ov::Node>> outputs = request.get_compiled_model().outputs();
-        if (outputs.size() == 1) {
-            passed.Take(outputs.front(), output, {});
-            return output;
-        }
+        if (outputs.size() == 1) return passed.Take(outputs.front(), output, {});
     }
-    ports.outputs.HoldFirst();
-    return BindOutputTensor(request, output);
+    ports.outputs.Bind(request, false, 0, nullptr, output);
+}
+
+void RunAndDeliver(ov::InferRequest& request, const PassedThroughBuffers& passed) {
+    request.infer();
+    passed.Deliver(request);
 }

@@ -1,33 +1,23 @@
-// Binding the host's buffers to the inference request.
+// Binding the host's buffers to the inference request, and delivering what
+// the request cannot write into them itself.
 #ifndef TESSARINE_BINDINGS_H
 #define TESSARINE_BINDINGS_H
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <openvino/runtime/infer_request.hpp>
 
 #include "inference/request_ports.h"
 
-// Bind a tensor over the host's memory unless the request already holds one
-// over the same memory with the same element type, shape and strides, and
-// return the tensor the request then holds. The runtime's set_tensor costs
-// several microseconds a call, most of what the module would otherwise add to
-// a small model, and binding an equal view again changes nothing. When the
-// request cannot be asked, the tensor is bound, so the binding fails or
-// succeeds exactly as it always did.
-ov::Tensor BindInputTensor(ov::InferRequest& request, const ov::Tensor& tensor);
-ov::Tensor BindOutputTensor(ov::InferRequest& request, const ov::Tensor& tensor);
-ov::Tensor BindNamedTensor(ov::InferRequest& request, const std::string& name, const ov::Tensor& tensor);
-
-// Whether a tensor of this shape and element type can be described in a
-// 64-bit process: its element count and its byte count fit in 64 bits. A zero
-// dim counts as one, since the runtime still multiplies the others out into
-// strides. Past that, the runtime's own products wrap, and a buffer the size
-// of the wrapped count passes its checks (the CPU plugin then reads past it,
-// or divides by the zero the product wrapped to).
-bool ShapeFits(const ov::Shape& shape, const ov::element::Type& type);
+// Whether a tensor of these dims and element type can be described in a
+// 64-bit process: its element count and its byte count fit in 64 bits, the
+// dims taken as unsigned. A zero dim counts as one, since the runtime still
+// multiplies the others out into strides. Past that, the runtime's own
+// products wrap, and a buffer the size of the wrapped count passes its checks
+// (the CPU plugin then reads past it, or divides by the zero the product
+// wrapped to).
+bool ShapeFits(const int64_t* dims, size_t rank, const ov::element::Type& type);
 
 // Host buffers of outputs that the compiled model feeds straight from an
 // input (an Identity, a one-input Max, a Clip folded away). The runtime gives
@@ -42,7 +32,7 @@ public:
     // Keeps `host` for `port` (the output the host calls `name`, which may
     // be empty), refusing it as binding it would: another element type, a
     // shape the output cannot have. A name taken again keeps the later buffer.
-    void Take(const ov::Output<const ov::Node>& port, const ov::Tensor& host, const std::string& name);
+    void Take(const ov::Output<const ov::Node>& port, const HostView& host, const std::string& name);
     // After a successful run; a result of another shape than the host's
     // buffer fails, as it does for an output the runtime writes itself.
     void Deliver(ov::InferRequest& request) const;
@@ -57,9 +47,14 @@ private:
 };
 
 // The map and detect forms' one input and one output, bound by position (a
-// model with several fails there, as it must). Returns the tensor that will
-// hold the output after the run.
-ov::Tensor BindImageTensors(ov::InferRequest& request, RequestPorts& ports, const ov::Tensor& input,
-                            const ov::Tensor& output, PassedThroughBuffers& passed);
+// model with several fails there, as it must).
+void BindImageViews(ov::InferRequest& request, RequestPorts& ports, const HostView& input, const HostView& output,
+                    PassedThroughBuffers& passed);
+
+// Runs the request to completion on this thread, then delivers the outputs
+// passed through from an input. The runtime's synchronous call: it gives
+// what start_async and wait give, ov::Busy on a running request included,
+// about 17 µs sooner on a small model.
+void RunAndDeliver(ov::InferRequest& request, const PassedThroughBuffers& passed);
 
 #endif

@@ -2,6 +2,9 @@
 // cells of the 8-, 16- and 32-pixel grids over the image (a detection head).
 // It never rebuilds: the model loaded must take that input and give that
 // output.
+#include <algorithm>
+#include <iterator>
+
 #include "inference/bindings.h"
 #include "inference/guard.h"
 
@@ -12,24 +15,25 @@ bool Tessarine::DoInference(uint32_t width, uint32_t height, void* input_data, v
         if (!output_count || !output_dim2 || !output_dim1)
             return RejectCall(*this, "output_count, output_dim2 or output_dim1 is nullptr.");
         if (!infer_request) return RejectCall(*this, "no model is loaded.");
-        const ov::Shape input_shape{1, 3, height, width};
-        const ov::Shape output_shape{1, image_ai::kDetectionRows, image_ai::DetectionCells(width, height)};
-        if (!ShapeFits(input_shape, ov::element::f32))
+        const int64_t input_dims[] = {1, 3, height, width};
+        const int64_t output_dims[] = {1, static_cast<int64_t>(image_ai::kDetectionRows),
+                                       static_cast<int64_t>(image_ai::DetectionCells(width, height))};
+        if (!ShapeFits(input_dims, 4, ov::element::f32))
             return RejectCall(*this, "the input image overflows 64 bits (element or byte count).");
-        if (!ShapeFits(output_shape, ov::element::f32))
+        if (!ShapeFits(output_dims, 3, ov::element::f32))
             return RejectCall(*this, "the output overflows 64 bits (element or byte count).");
         PassedThroughBuffers passed;
-        const ov::Tensor result = BindImageTensors(
-            *infer_request, request_ports, ov::Tensor(ov::element::f32, input_shape, input_data, ov::Strides{}),
-            ov::Tensor(ov::element::f32, output_shape, output_data, ov::Strides{}), passed);
-        infer_request->start_async();
-        infer_request->wait();
-        passed.Deliver(*infer_request);
-        const ov::Shape result_shape = result.get_shape();
-        *output_count = result.get_size();
-        *output_dim2 = result_shape[2];
-        *output_dim1 = result_shape[1];
-        output_node_dims.assign(1, std::vector<int64_t>(result_shape.begin(), result_shape.end()));
+        BindImageViews(*infer_request, request_ports, {input_data, ov::element::f32, input_dims, 4},
+                       {output_data, ov::element::f32, output_dims, 3}, passed);
+        RunAndDeliver(*infer_request, passed);
+        // The output the run wrote is the host's view of these dims, or was
+        // checked against them before its values were copied in.
+        *output_count = static_cast<uint64_t>(output_dims[1] * output_dims[2]);
+        *output_dim2 = static_cast<uint64_t>(output_dims[2]);
+        *output_dim1 = static_cast<uint64_t>(output_dims[1]);
+        const std::vector<int64_t>* recorded = output_node_dims.size() == 1 ? &output_node_dims.front() : nullptr;
+        if (!recorded || !std::equal(recorded->begin(), recorded->end(), std::begin(output_dims), std::end(output_dims)))
+            output_node_dims.assign(1, std::vector<int64_t>(std::begin(output_dims), std::end(output_dims)));
         return true;
     });
 }

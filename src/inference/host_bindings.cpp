@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+ov::Tensor HostView::Tensor() const {
+    return ov::Tensor(type, ov::Shape(dims, dims + rank), data, ov::Strides{});
+}
+
 void HostBindings::Reset(const std::vector<ov::Output<const ov::Node>>& ports, const std::vector<size_t>& never_bound) {
     port_names_.clear();
     for (const ov::Output<const ov::Node>& port : ports) {
@@ -13,13 +17,13 @@ void HostBindings::Reset(const std::vector<ov::Output<const ov::Node>>& ports, c
     // Such an output shares its names with the input it passes on, and with
     // every other output that passes on the same input.
     for (size_t port : never_bound) port_names_[port].clear();
-    held_.assign(ports.size(), false);
+    views_.assign(ports.size(), Held{});
     named_.assign(ports.size(), false);
 }
 
 void HostBindings::Clear() { Reset({}); }
 
-void HostBindings::ForgetHeld() { std::fill(held_.begin(), held_.end(), false); }
+void HostBindings::ForgetHeld() { std::fill(views_.begin(), views_.end(), Held{}); }
 
 size_t HostBindings::PortOf(const std::string& name) const {
     for (size_t port = 0; port < port_names_.size(); ++port)
@@ -33,8 +37,8 @@ std::string HostBindings::Check(const std::vector<std::string>& names, const cha
     std::fill(named_.begin(), named_.end(), false);
     for (const std::string& name : names)
         if (const size_t port = PortOf(name); port < named_.size()) named_[port] = true;
-    for (size_t port = 0; port < held_.size(); ++port) {
-        if (!held_[port] || named_[port]) continue;
+    for (size_t port = 0; port < views_.size(); ++port) {
+        if (!views_[port].data || named_[port]) continue;
         const std::string label =
             port_names_[port].empty() ? std::to_string(port) : "\"" + port_names_[port].front() + "\"";
         return std::string(side) + " " + label +
@@ -43,11 +47,24 @@ std::string HostBindings::Check(const std::vector<std::string>& names, const cha
     return {};
 }
 
-void HostBindings::Hold(const std::string& name) {
-    const size_t port = PortOf(name);
-    if (port < held_.size()) held_[port] = true;
+bool HostBindings::Holds(size_t port, const HostView& view) const {
+    if (port >= views_.size()) return false;
+    const Held& held = views_[port];
+    if (!held.data || held.data != view.data || held.type != view.type || held.shape.size() != view.rank) return false;
+    for (size_t i = 0; i < view.rank; ++i)
+        if (held.shape[i] != static_cast<uint64_t>(view.dims[i])) return false;
+    return true;
 }
 
-void HostBindings::HoldFirst() {
-    if (!held_.empty()) held_.front() = true;
+void HostBindings::Bind(ov::InferRequest& request, bool input, size_t port, const std::string* name,
+                        const HostView& view) {
+    if (Holds(port, view)) return;
+    const ov::Tensor tensor = view.Tensor();
+    if (name)
+        request.set_tensor(*name, tensor);
+    else if (input)
+        request.set_input_tensor(tensor);
+    else
+        request.set_output_tensor(tensor);
+    if (port < views_.size()) views_[port] = {view.data, view.type, tensor.get_shape()};
 }

@@ -1,4 +1,5 @@
-// Which ports of the inference request hold a buffer of the host's.
+// Which ports of the inference request hold a buffer of the host's, and
+// exactly which view of it: the data pointer, the element type and the shape.
 //
 // A request keeps every tensor it was given until it is replaced (by a load,
 // a rebuild, a release, or a fresh request for runtime-allocated outputs). A
@@ -7,8 +8,13 @@
 // write a result into it. So on a side with several records, a port that
 // holds a host buffer must be named again; the call is refused before
 // anything is bound otherwise. A port named twice is bound twice, and the
-// later buffer stands. The check costs a few name comparisons and allocates
-// nothing unless it refuses.
+// later buffer stands.
+//
+// Knowing the view each port holds lets a call that hands over the buffers,
+// types and shapes of the call before bind nothing at all: the runtime's
+// set_tensor costs several microseconds, and a view built to compare with
+// the request's own would allocate. Every binding the module makes goes
+// through Bind, so the views are those the request holds.
 #ifndef TESSARINE_HOST_BINDINGS_H
 #define TESSARINE_HOST_BINDINGS_H
 
@@ -16,6 +22,17 @@
 #include <vector>
 
 #include <openvino/core/node_output.hpp>
+#include <openvino/runtime/infer_request.hpp>
+
+// A host buffer as a call describes it. The dims are the call's own (a
+// record's, or an image form's array), read only while the call runs.
+struct HostView {
+    void* data;
+    ov::element::Type type;
+    const int64_t* dims;
+    size_t rank;
+    ov::Tensor Tensor() const;  // over the host's memory, dense
+};
 
 class HostBindings {
 public:
@@ -32,15 +49,24 @@ public:
     // "output"), or an empty text. A lone name is never used (the request
     // binds by position), nor is a name no port has (the runtime refuses it).
     std::string Check(const std::vector<std::string>& names, const char* side) const;
-    // Marks the port a name binds, or the first port (bound by position).
-    void Hold(const std::string& name);
-    void HoldFirst();
+    // The port a name binds; past the last port when no port has it.
+    size_t PortOf(const std::string& name) const;
+    size_t Ports() const { return views_.size(); }
+    bool Holds(size_t port, const HostView& view) const;
+    bool HoldsAny(size_t port) const { return port < views_.size() && views_[port].data; }
+    // Binds the view to port `port` of the request's inputs (or outputs),
+    // by name, or by position when name is null, unless the port holds it
+    // already.
+    void Bind(ov::InferRequest& request, bool input, size_t port, const std::string* name, const HostView& view);
 
 private:
-    size_t PortOf(const std::string& name) const;
-
+    struct Held {
+        void* data = nullptr;
+        ov::element::Type type;
+        ov::Shape shape;
+    };
     std::vector<std::vector<std::string>> port_names_;  // every tensor name of each port
-    std::vector<bool> held_;
+    std::vector<Held> views_;
     mutable std::vector<bool> named_;  // scratch of Check, sized with the ports
 };
 

@@ -22,11 +22,14 @@ bool Tessarine::DoInference(uint32_t width, uint32_t height, void* input_data, c
                             uint32_t output_width, uint32_t output_height, void* output_data) {
     return RunGuarded(*this, "Tessarine::DoInference(0)", "Tessarine::DoInference(0) done, duration: ", [&] {
         if (!input_data || !output_data) return RejectCall(*this, "input_data or output_data is nullptr.");
-        const ov::Shape input_shape{1, 3, height, width};
-        const ov::Shape output_shape{1, OutputChannels(output_desc), output_height, output_width};
-        if (!ShapeFits(input_shape, ov::element::f32))
+        // Dims as the runtime takes them, unsigned 64-bit (a channel count
+        // past INT64_MAX round-trips through the signed array).
+        const int64_t input_dims[] = {1, 3, height, width};
+        const int64_t output_dims[] = {1, static_cast<int64_t>(OutputChannels(output_desc)), output_height,
+                                       output_width};
+        if (!ShapeFits(input_dims, 4, ov::element::f32))
             return RejectCall(*this, "the input image overflows 64 bits (element or byte count).");
-        if (!ShapeFits(output_shape, ov::element::f32))
+        if (!ShapeFits(output_dims, 4, ov::element::f32))
             return RejectCall(*this, "the output overflows 64 bits (element or byte count).");
         const bool rebuilt_if_needed = RebuildIfNeeded(*this, width, height, [&](ov::element::Type element_type) {
             return innerLoadModel(model_data, model_size, current_gpu_index, true, 1, 3, height, width,
@@ -35,12 +38,9 @@ bool Tessarine::DoInference(uint32_t width, uint32_t height, void* input_data, c
         if (!rebuilt_if_needed) return false;
         if (!infer_request) return RejectCall(*this, "no model is loaded.");
         PassedThroughBuffers passed;
-        BindImageTensors(*infer_request, request_ports,
-                         ov::Tensor(ov::element::f32, input_shape, input_data, ov::Strides{}),
-                         ov::Tensor(ov::element::f32, output_shape, output_data, ov::Strides{}), passed);
-        infer_request->start_async();
-        infer_request->wait();
-        passed.Deliver(*infer_request);
+        BindImageViews(*infer_request, request_ports, {input_data, ov::element::f32, input_dims, 4},
+                       {output_data, ov::element::f32, output_dims, 4}, passed);
+        RunAndDeliver(*infer_request, passed);
         return true;
     });
 }

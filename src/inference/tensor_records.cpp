@@ -1,10 +1,10 @@
 #include "inference/tensor_records.h"
 
+#include <stdexcept>
+
 #include "inference/bindings.h"
 
 namespace {
-
-ov::Shape ShapeOf(const std::vector<int64_t>& dims) { return ov::Shape(dims.begin(), dims.end()); }
 
 bool HasNegative(const std::vector<int64_t>& dims) {
     for (int64_t d : dims)
@@ -23,9 +23,9 @@ const char* CollectInputs(const std::vector<TensorData>& records, const std::str
         if (HasNegative(record.dims)) return "input.dims has a negative value.";
         if (!record.data) return "input.data is nullptr.";
         const ov::element::Type type = Tessarine::DataTypeToElementType(record.type);
-        const ov::Shape shape = ShapeOf(record.dims);
-        if (!ShapeFits(shape, type)) return "input.dims overflow 64 bits (element or byte count).";
-        bound.inputs.emplace_back(type, shape, record.data, ov::Strides{});
+        if (!ShapeFits(record.dims.data(), record.dims.size(), type))
+            return "input.dims overflow 64 bits (element or byte count).";
+        bound.inputs.push_back({record.data, type, record.dims.data(), record.dims.size()});
     }
     return nullptr;
 }
@@ -40,18 +40,17 @@ const char* CollectOutputs(const std::vector<TensorData>& records, const std::st
         if (record.dims.empty()) return "output.dims is empty.";
         if (bound.dynamic_outputs) continue;
         const ov::element::Type type = Tessarine::DataTypeToElementType(record.type);
-        const ov::Shape shape = ShapeOf(record.dims);
         // Both are fine if a later record hands the outputs to the runtime,
         // since nothing is bound then.
         if (!record.data) {
             bound.null_output_data = true;
             continue;
         }
-        if (!ShapeFits(shape, type)) {
+        if (!ShapeFits(record.dims.data(), record.dims.size(), type)) {
             bound.overflowing_output = true;
             continue;
         }
-        bound.outputs.emplace_back(type, shape, record.data, ov::Strides{});
+        bound.outputs.push_back({record.data, type, record.dims.data(), record.dims.size()});
     }
     if (bound.dynamic_outputs) return nullptr;
     if (bound.null_output_data) return "output.data is nullptr.";
@@ -75,6 +74,32 @@ std::string CollectRecords(const Tessarine& object, const std::vector<TensorData
     std::string rejection = ports.inputs.Check(bound.input_names, "input");
     if (rejection.empty() && !bound.dynamic_outputs) rejection = ports.outputs.Check(bound.output_names, "output");
     return rejection;
+}
+
+bool HeldAlready(const HostBindings& side, const std::vector<TensorData>& records) {
+    // A lone record binds by position, which the runtime refuses on a model
+    // with several ports on that side.
+    if (records.empty() || (records.size() == 1 && side.Ports() != 1)) return false;
+    const auto port_of = [&](const TensorData& record) { return records.size() == 1 ? 0 : side.PortOf(record.name); };
+    size_t ports_named = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const TensorData& record = records[i];
+        if (records.size() > 1 && record.name.empty()) return false;
+        ov::element::Type type;
+        try {
+            type = Tessarine::DataTypeToElementType(record.type);
+        } catch (const std::invalid_argument&) {
+            return false;
+        }
+        const size_t port = port_of(record);
+        if (!side.Holds(port, {record.data, type, record.dims.data(), record.dims.size()})) return false;
+        bool named_before = false;
+        for (size_t j = 0; j < i && !named_before; ++j) named_before = port_of(records[j]) == port;
+        ports_named += !named_before;
+    }
+    size_t ports_held = 0;
+    for (size_t port = 0; port < side.Ports(); ++port) ports_held += side.HoldsAny(port);
+    return ports_named == ports_held;
 }
 
 void FindInputSize(const std::vector<TensorData>& records, int32_t& width, int32_t& height) {

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "inference/host_bindings.h"
 #include "module/tessarine.h"
 
 struct BoundTensors {
     std::vector<std::string> input_names;
-    std::vector<ov::Tensor> inputs;
+    std::vector<HostView> inputs;
     std::vector<std::string> output_names;
-    std::vector<ov::Tensor> outputs;  // none when the runtime allocates the outputs
+    std::vector<HostView> outputs;  // none when the runtime allocates the outputs
     bool dynamic_outputs = false;
     bool null_output_data = false;
     bool overflowing_output = false;
@@ -24,6 +25,12 @@ struct BoundTensors {
 // model's first input or output when its record is the only one of its side.
 std::string CollectRecords(const Tessarine& object, const std::vector<TensorData>& inputs,
                            const std::vector<TensorData>& outputs, BoundTensors& bound);
+
+// Whether the records name, side by side, exactly the views the request's
+// ports hold, and every port that holds one: a call that has nothing to bind
+// and nothing to check that an earlier call did not. A record with anything
+// to check (a dynamic output, an unknown type code) is never held.
+bool HeldAlready(const HostBindings& side, const std::vector<TensorData>& records);
 
 // Width and height of the first input of three or four dimensions, low 32
 // bits; records of other ranks are passed over. 0 x 0 when there is none.

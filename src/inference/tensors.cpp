@@ -25,15 +25,11 @@ void RequireOwnSide(ov::InferRequest& request, const BoundTensors& bound) {
         for (const std::string& name : bound.output_names) compiled.output(name);
 }
 
-void BindInputs(ov::InferRequest& request, HostBindings& held, const BoundTensors& bound) {
-    if (bound.input_names.size() == 1) {
-        held.HoldFirst();
-        BindInputTensor(request, bound.inputs.front());
-        return;
-    }
+void BindInputs(ov::InferRequest& request, HostBindings& side, const BoundTensors& bound) {
+    if (bound.input_names.size() == 1) return side.Bind(request, true, 0, nullptr, bound.inputs.front());
     for (size_t i = 0; i < bound.input_names.size(); ++i) {
-        held.Hold(bound.input_names[i]);
-        BindNamedTensor(request, bound.input_names[i], bound.inputs[i]);
+        const std::string& name = bound.input_names[i];
+        side.Bind(request, true, side.PortOf(name), &name, bound.inputs[i]);
     }
 }
 
@@ -58,9 +54,7 @@ void BindHostOutputs(ov::InferRequest& request, RequestPorts& ports, const Bound
         // By position: with several model outputs the binding fails, as it must.
         if (model_outputs.size() == 1 && passed_through(0))
             return passed.Take(model_outputs.front(), bound.outputs.front(), names.front());
-        ports.outputs.HoldFirst();
-        BindOutputTensor(request, bound.outputs.front());
-        return;
+        return ports.outputs.Bind(request, false, 0, nullptr, bound.outputs.front());
     }
     for (size_t i = 0; i < names.size(); ++i) {
         const size_t index = OutputIndexOf(model_outputs, names[i]);
@@ -68,8 +62,7 @@ void BindHostOutputs(ov::InferRequest& request, RequestPorts& ports, const Bound
             passed.Take(model_outputs[index], bound.outputs[i], names[i]);
             continue;
         }
-        ports.outputs.Hold(names[i]);
-        BindNamedTensor(request, names[i], bound.outputs[i]);
+        ports.outputs.Bind(request, false, ports.outputs.PortOf(names[i]), &names[i], bound.outputs[i]);
     }
 }
 
@@ -93,16 +86,29 @@ void RunBound(ov::InferRequest& request, RequestPorts& ports, const BoundTensors
     BindInputs(request, ports.inputs, bound);
     PassedThroughBuffers passed;
     if (!bound.dynamic_outputs) BindHostOutputs(request, ports, bound, passed);
-    request.start_async();
-    request.wait();
-    passed.Deliver(request);
+    RunAndDeliver(request, passed);
     if (bound.dynamic_outputs) FillRuntimeOutputs(request, bound.output_names, outputs);
+}
+
+// The call before bound these very views and checked these very records, and
+// nothing has replaced the request since: nothing to check, bind or rebuild.
+bool RunAsBefore(Tessarine& object, const std::vector<TensorData>& inputs, const std::vector<TensorData>& outputs) {
+    if (!object.infer_request || !HeldAlready(object.request_ports.inputs, inputs) ||
+        !HeldAlready(object.request_ports.outputs, outputs))
+        return false;
+    int32_t width = 0;
+    int32_t height = 0;
+    FindInputSize(inputs, width, height);
+    if (RebuildNeeded(object, width, height)) return false;
+    RunAndDeliver(*object.infer_request, PassedThroughBuffers{});
+    return true;
 }
 
 }  // namespace
 
 bool Tessarine::DoInference(const std::vector<TensorData>& inputs, std::vector<TensorData>& outputs) {
     return RunGuarded(*this, "Tessarine::DoInference(2)", "Tessarine::DoInference(2) done, duration: ", [&] {
+        if (RunAsBefore(*this, inputs, outputs)) return true;
         BoundTensors bound;
         if (const std::string rejection = CollectRecords(*this, inputs, outputs, bound); !rejection.empty())
             return RejectCall(*this, rejection);

@@ -19,6 +19,7 @@
 // way (onnx_graph_walk.cpp).
 #include "loading/onnx_graph_check.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -99,16 +100,33 @@ void RefuseWhatTheSortCannotTake(const GraphNames& graph) {
     }
 }
 
+// The Clip translator (opset 11 on) stands the element type's lowest or
+// highest value in for a missing bound; for a type it has none for, the
+// value is null and building the node crashes. Inside an If's branches the
+// reader gives the If's own condition no element type (found by the load
+// fuzzer).
+bool ClipsAConditionUnbounded(const NodeNames& node, uint64_t opset, const std::vector<std::string_view>& conditions) {
+    if (node.op_type != "Clip" || opset < 11 || node.inputs.empty()) return false;
+    const bool bounded = node.inputs.size() >= 3 && !node.inputs[1].empty() && !node.inputs[2].empty();
+    return !bounded && std::find(conditions.begin(), conditions.end(), node.inputs.front()) != conditions.end();
+}
+
 // A node without any output is refused whatever its operator (the Conv
 // translator with a bias crashes on one, found by the load fuzzer; no operator
 // of the default domain allows it). The reader translates the subgraphs of a
-// node of any domain, so they are looked into for every node.
-void RefuseNodesShortOfInputs(const GraphNames& graph, uint64_t opset) {
+// node of any domain, so they are looked into for every node. `conditions`
+// are the conditions of the Ifs whose branches enclose the graph.
+void RefuseNodesShortOfInputs(const GraphNames& graph, uint64_t opset, std::vector<std::string_view> conditions = {}) {
     for (const NodeNames& node : graph.nodes) {
         if (node.outputs.empty())
             throw std::invalid_argument("an ONNX " + std::string(node.op_type) + " node has no outputs.");
-        for (const GraphNames& subgraph : node.subgraphs) RefuseNodesShortOfInputs(subgraph, opset);
+        const bool is_if = node.op_type == "If" && !node.inputs.empty();
+        if (is_if) conditions.push_back(node.inputs.front());
+        for (const GraphNames& subgraph : node.subgraphs) RefuseNodesShortOfInputs(subgraph, opset, conditions);
+        if (is_if) conditions.pop_back();
         if (!node.domain.empty() && node.domain != "ai.onnx") continue;
+        if (ClipsAConditionUnbounded(node, opset, conditions))
+            throw std::invalid_argument("an ONNX Clip node without both bounds clips the condition of an If around it.");
         for (const InputNeed& need : kInputNeeds) {
             if (need.op_type != node.op_type || need.from_opset > opset) continue;
             if (node.inputs.size() < need.inputs)

@@ -207,6 +207,8 @@ const Row kRows[] = {
     File("clip_of_an_unnamed_input", kLoadStd, "an ONNX Clip node's first input has no name."),
     File("conv_without_weights_in_a_branch", kLoadStd, "an ONNX Conv node has 1 input(s); the operator needs 2."),
     File("clip_in_a_nested_branch", kLoadStd, "an ONNX Clip node's first input has no name."),
+    File("clip_of_its_ifs_condition", kLoadStd,
+         "an ONNX Clip node without both bounds clips the condition of an If around it."),
     File("ordered_output_produced_by_nothing", kLoadOv, ""),
     File("ifs_nested_too_deep", kLoadOv, ""),
     File("unordered_nodes", kOk, ""),
