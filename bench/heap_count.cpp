@@ -34,10 +34,19 @@ void operator delete(void* block, std::align_val_t) noexcept { std::free(block);
 void operator delete(void* block, size_t) noexcept { std::free(block); }
 void operator delete(void* block, size_t, std::align_val_t) noexcept { std::free(block); }
 
+// The runtime allocates a few more times now and then (when a worker thread
+// is woken, say), never fewer: the batch with the fewest allocations shows
+// what every call costs.
 PerCall CountPerCall(const Call& call) {
-    constexpr int kCalls = 200;
+    constexpr int kBatches = 10, kCalls = 100;
     for (int i = 0; i < 20; ++i) call();  // warm-up
-    const uint64_t allocations_before = allocations, bytes_before = allocated_bytes;
-    for (int i = 0; i < kCalls; ++i) call();
-    return {double(allocations - allocations_before) / kCalls, double(allocated_bytes - bytes_before) / kCalls};
+    PerCall fewest{1e300, 1e300};
+    for (int batch = 0; batch < kBatches; ++batch) {
+        const uint64_t allocations_before = allocations, bytes_before = allocated_bytes;
+        for (int i = 0; i < kCalls; ++i) call();
+        const PerCall got{double(allocations - allocations_before) / kCalls,
+                          double(allocated_bytes - bytes_before) / kCalls};
+        if (got.allocations < fewest.allocations) fewest = got;
+    }
+    return fewest;
 }
