@@ -1,0 +1,77 @@
+// The worker's life: it closes what it inherited, starts the runtime, confines
+// itself, says it is ready, and serves requests until the host's end of the
+// channel closes. Standard output is the null device: the module's console
+// lines travel back with each reply instead.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+
+#include "module/diagnostics.h"
+#include "worker/worker_state.h"
+
+namespace {
+
+std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+// What the runtime reads after the worker is confined: its own libraries,
+// plugins and readers, the system's libraries, and what the CPU plugin
+// learns the machine from.
+std::vector<std::string> ReadableByTheRuntime() {
+    std::vector<std::string> readable = {"/usr/lib", "/usr/lib64", "/lib", "/lib64", "/etc/ld.so.cache",
+                                         "/proc", "/sys/devices/system", "/sys/fs/cgroup"};
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ov::get_openvino_version), &info) && info.dli_fname)
+        readable.push_back(FolderOf(info.dli_fname));
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) readable.push_back(FolderOf(std::string(self, static_cast<size_t>(length))));
+    return readable;
+}
+
+bool SendReply(isolation::Channel& channel, uint32_t kind, const std::string& payload) {
+    wire::Header header;
+    header.kind = kind;
+    header.payload_size = payload.size();
+    return channel.Send(&header, sizeof header) && channel.Send(payload.data(), payload.size());
+}
+
+}  // namespace
+
+int main() {
+    isolation::CloseInheritedHandles();
+    isolation::Channel channel(isolation::kWorkerChannelHandle);
+    WorkerState state;
+    state.memory.Adopt(isolation::kWorkerMemoryHandle);
+    SetConsoleSink([](const std::string& line) { CallLines().push_back(line); });
+    // The core the module would make on its first load, made now so that the
+    // runtime and its CPU plugin are loaded before the confinement.
+    state.object.core = std::make_shared<ov::Core>(std::string{});
+    try {
+        state.object.core->get_versions("CPU");
+    } catch (const std::exception&) {
+        // A load will meet and report the same failure.
+    }
+    state.confinement = isolation::ConfineThisProcess(ReadableByTheRuntime());
+    wire::Writer ready;
+    if (!SendReply(channel, static_cast<uint32_t>(wire::Kind::kReady), ready.bytes)) return 0;
+    for (;;) {
+        wire::Header header;
+        if (channel.Receive(&header, sizeof header, -1) != isolation::Received::kAll) return 0;
+        if (header.magic != wire::kMagic || header.payload_size > (uint64_t{1} << 32)) return 2;
+        std::string payload(header.payload_size, '\0');
+        if (channel.Receive(payload.data(), payload.size(), -1) != isolation::Received::kAll) return 0;
+        std::string failure;
+        if (header.memory_size != state.memory.size() && !state.memory.Resize(header.memory_size, failure)) return 3;
+        wire::Reader request(payload);
+        wire::Writer reply;
+        CallLines().clear();
+        try {
+            Serve(state, static_cast<wire::Kind>(header.kind), request, reply);
+        } catch (const wire::Broken&) {
+            return 2;  // the host is trusted; a request it cannot have meant ends the worker
+        }
+        if (!SendReply(channel, header.kind, reply.bytes)) return 0;
+    }
+}

@@ -1,0 +1,67 @@
+// The test build's probe of the worker's confinement, from inside a worker
+// that has started and confined itself as the shipped one does. Each attempt
+// reports the errno it met, 0 when it succeeded. The request names a path to
+// create and write, and a readable path outside what the worker may read.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "worker/worker_state.h"
+
+extern char** environ;
+
+namespace {
+
+int Attempt(bool succeeded) { return succeeded ? 0 : errno; }
+
+int OpenAndClose(const std::string& path, int flags) {
+    const int handle = open(path.c_str(), flags | O_CLOEXEC, 0600);
+    if (handle >= 0) close(handle);
+    return Attempt(handle >= 0);
+}
+
+int ConnectToLoopback() {
+    const int handle = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (handle < 0) return errno;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(9);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int result = Attempt(connect(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    close(handle);
+    return result == ECONNREFUSED ? 0 : result;  // refused by no one listening: the network was reached
+}
+
+int StartProgram() {
+    char program[] = "/bin/true";
+    char* argv[] = {program, nullptr};
+    pid_t child = -1;
+    const int failed = posix_spawn(&child, program, nullptr, nullptr, argv, environ);
+    if (failed) return failed;
+    int status = 0;
+    waitpid(child, &status, 0);
+    return 0;
+}
+
+}  // namespace
+
+void ServeProbe(WorkerState& state, wire::Reader& request, wire::Writer& reply) {
+    const std::string write_path = request.GetString(), outside_path = request.GetString(),
+                      inside_path = request.GetString();
+    reply.Put<uint8_t>(state.confinement.no_new_privileges);
+    reply.Put<int32_t>(state.confinement.landlock_abi);
+    reply.Put<uint8_t>(state.confinement.seccomp);
+    reply.Put<int32_t>(OpenAndClose(write_path, O_WRONLY | O_CREAT | O_TRUNC));
+    reply.Put<int32_t>(OpenAndClose(outside_path, O_RDONLY));
+    reply.Put<int32_t>(OpenAndClose(inside_path, O_RDONLY));
+    reply.Put<int32_t>(ConnectToLoopback());
+    reply.Put<int32_t>(StartProgram());
+    reply.Put<int32_t>(Attempt(kill(getppid(), 0) == 0));
+}
