@@ -1,0 +1,154 @@
+// The isolated module against what the module itself cannot survive: models
+// that crash the runtime at load, read or write far outside their tensors,
+// or never finish, and a worker killed from outside. Each costs one call:
+// false, a text that says what happened, the call's one console line, the
+// host's buffers untouched beyond what the call may write, and the same
+// object loads and runs a good model next. Then the worker's confinement,
+// probed from inside a test build of the worker.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+
+#include "isolated/isolated_tessarine.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<std::string> HostileModelFiles(const std::string& prefix) {
+    std::vector<std::string> names;
+    if (DIR* folder = opendir(TESSARINE_HOSTILE_MODEL_DIR)) {
+        while (const dirent* entry = readdir(folder))
+            if (std::string(entry->d_name).rfind(prefix, 0) == 0) names.push_back(entry->d_name);
+        closedir(folder);
+    }
+    return names;
+}
+
+class HostileModels : public ::testing::Test {
+protected:
+    // The good model on the same object, after whatever came before.
+    void ExpectGoodModelRuns() {
+        ASSERT_TRUE(object_->LoadModel(good_.data(), good_.size(), -1, 3)) << object_->GetLastErrorMessage();
+        std::vector<float> image = Image(6, 5), map(2 * 6 * 5);
+        const auto desc = Descriptor(2);
+        ASSERT_TRUE(object_->DoInference(6, 5, image.data(), desc.data(), 6, 5, map.data()))
+            << object_->GetLastErrorMessage();
+        EXPECT_EQ(map, DynamicConvMap(image));
+    }
+    // The tensors form on x [1, 4] into y [1, 4], both between guards.
+    Outcome RunWithGuards() {
+        values_ = {kGuard, 1, 2, 3, 4, kGuard, kGuard, -1, -1, -1, -1, kGuard};
+        std::vector<TensorData> outputs = {Record("y", {1, 4}, &values_[7])};
+        return Capture(*object_, [&] { return object_->DoInference({Record("x", {1, 4}, &values_[1])}, outputs); });
+    }
+    void ExpectHostBuffersUntouched() {
+        EXPECT_EQ(values_, (std::vector<float>{kGuard, 1, 2, 3, 4, kGuard, kGuard, -1, -1, -1, -1, kGuard}));
+    }
+
+    static constexpr float kGuard = -12345.0f;
+    std::vector<float> values_;
+    std::vector<char> good_ = ReadModel("dynamic_conv");
+    ObjectPtr object_ = NewHostObject(TESSARINE_ISOLATED_MODULE_FILE);
+};
+
+TEST_F(HostileModels, LoadsThatCrashTheRuntimeCostOneCall) {
+    ASSERT_GE(HostileModelFiles("load_crash_").size(), 5u);
+    for (const std::string& name : HostileModelFiles("load_crash_")) {
+        SCOPED_TRACE(name);
+        const std::vector<char> model = ReadFileBytes(std::string(TESSARINE_HOSTILE_MODEL_DIR "/") + name);
+        const Outcome load = Capture(*object_, [&] { return object_->LoadModel(model.data(), model.size(), -1, 3); });
+        EXPECT_FALSE(load.ok);
+        EXPECT_EQ(load.error.rfind("the worker process ended with signal ", 0), 0u) << load.error;
+        EXPECT_EQ(load.console, "[OpenVINOInstance]Load model std::exception error: " + load.error);
+        ExpectGoodModelRuns();
+    }
+}
+
+TEST_F(HostileModels, RunsThatReadOrWriteFarCostOneCall) {
+    ASSERT_GE(HostileModelFiles("run_reads_").size() + HostileModelFiles("run_writes_").size(), 3u);
+    for (const std::string& prefix : {"run_reads_", "run_writes_"})
+        for (const std::string& name : HostileModelFiles(prefix)) {
+            SCOPED_TRACE(name);
+            const std::vector<char> model = ReadFileBytes(std::string(TESSARINE_HOSTILE_MODEL_DIR "/") + name);
+            ASSERT_TRUE(object_->LoadModel(model.data(), model.size(), -1, 3)) << object_->GetLastErrorMessage();
+            const Outcome run = RunWithGuards();
+            EXPECT_FALSE(run.ok);
+            EXPECT_EQ(run.error.rfind("the worker process ended with signal ", 0), 0u) << run.error;
+            EXPECT_EQ(run.console, "[OpenVINOInstance]DoInference error: " + run.error);
+            ExpectHostBuffersUntouched();
+            int64_t d0 = 0, d1 = 0;
+            EXPECT_EQ(object_->GetInputShape(0, &d0, &d1, nullptr, nullptr, nullptr), 2u);
+            EXPECT_TRUE(d0 == 1 && d1 == 4);
+            ExpectGoodModelRuns();
+        }
+}
+
+// With no limit set a call waits for as long as the worker works; a host
+// that sets one gets the call back, and the worker is ended.
+TEST_F(HostileModels, ARunPastTheHostsLimitIsEnded) {
+    const std::vector<char> model = ReadFileBytes(TESSARINE_HOSTILE_MODEL_DIR "/run_hangs_loop.onnx");
+    ASSERT_TRUE(object_->LoadModel(model.data(), model.size(), -1, 3)) << object_->GetLastErrorMessage();
+    setenv("TESSARINE_WORKER_TIMEOUT_MS", "300", 1);
+    const Outcome run = RunWithGuards();
+    unsetenv("TESSARINE_WORKER_TIMEOUT_MS");
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.error, "the worker process did not answer within 300 ms (TESSARINE_WORKER_TIMEOUT_MS) and was ended.");
+    EXPECT_EQ(run.console, "[OpenVINOInstance]DoInference error: " + run.error);
+    ExpectHostBuffersUntouched();
+    ExpectGoodModelRuns();
+}
+
+// The kernel's out-of-memory killer, or anyone else, may end a worker
+// between two calls; the next call says so, and the one after starts anew.
+TEST_F(HostileModels, AWorkerKilledBetweenCallsCostsTheNextCall) {
+    ExpectGoodModelRuns();
+    std::string children;
+    std::getline(std::ifstream("/proc/self/task/" + std::to_string(getpid()) + "/children"), children);
+    ASSERT_FALSE(children.empty());
+    ASSERT_EQ(kill(std::stoi(children), SIGKILL), 0);
+    std::vector<float> image = Image(6, 5), map(2 * 6 * 5);
+    const auto desc = Descriptor(2);
+    const Outcome run =
+        Capture(*object_, [&] { return object_->DoInference(6, 5, image.data(), desc.data(), 6, 5, map.data()); });
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.error, "the worker process ended with signal 9 (SIGKILL).");
+    EXPECT_EQ(run.console, "[OpenVINOInstance]DoInference error: " + run.error);
+    ExpectGoodModelRuns();
+}
+
+// What a worker that some model had taken over could still do. Each attempt
+// reports its errno, 0 for success; the readable file shows that the probe
+// itself works.
+TEST(WorkerConfinement, TheWorkerWritesConnectsStartsAndSignalsNothing) {
+    IsolatedTessarine object(TESSARINE_PROBING_WORKER_FILE);
+    const std::vector<char> good = ReadModel("dynamic_conv");
+    ASSERT_TRUE(object.LoadModel(good.data(), good.size(), -1, 3)) << object.GetLastErrorMessage();
+    const std::string written = testing::TempDir() + "tessarine-probe-" + std::to_string(getpid());
+    const std::string outside = written + "-outside";
+    std::ofstream(outside) << "the host's";
+    wire::Writer request;
+    for (const std::string& path : {written, outside, std::string(TESSARINE_PROBING_WORKER_FILE)}) request.PutString(path);
+    std::string reply;
+    ASSERT_EQ(object.Link().Call(wire::Kind::kProbe, request.bytes, reply), "");
+    std::remove(outside.c_str());
+    wire::Reader result(reply);
+    EXPECT_TRUE(result.Get<uint8_t>()) << "no_new_privs";
+    const int32_t landlock_abi = result.Get<int32_t>();
+    EXPECT_TRUE(result.Get<uint8_t>()) << "seccomp";
+    EXPECT_EQ(result.Get<int32_t>(), EACCES) << "open for writing";
+    const int32_t read_outside = result.Get<int32_t>();
+    EXPECT_EQ(result.Get<int32_t>(), 0) << "reading its own executable";
+    EXPECT_EQ(result.Get<int32_t>(), EACCES) << "connect";
+    EXPECT_EQ(result.Get<int32_t>(), EACCES) << "starting a program";
+    EXPECT_EQ(result.Get<int32_t>(), EACCES) << "signalling the host";
+    EXPECT_EQ(access(written.c_str(), F_OK), -1);
+    if (landlock_abi == 0) GTEST_SKIP() << "this kernel has no Landlock: files outside the runtime stay readable";
+    EXPECT_EQ(read_outside, EACCES) << "reading a file of the host's";
+}
+
+}  // namespace
