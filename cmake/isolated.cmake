@@ -3,9 +3,15 @@
 # process of its own, started from tessarine_worker beside the library. The
 # library itself never loads the runtime. Linux only for now: the pieces
 # specific to the system are behind src/isolated/platform.h.
-if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
+#
+# Not in the sanitized builds (cmake/sanitizers.cmake): the sanitizers'
+# runtime in a worker would catch the very signals the isolation reports, and
+# LeakSanitizer's tracer needs the ptrace the worker's confinement denies.
+set(TESSARINE_ISOLATED OFF)
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" OR TESSARINE_SANITIZE OR TESSARINE_FUZZ)
     return()
 endif()
+set(TESSARINE_ISOLATED ON)
 
 # What both sides use: the shared memory, the channel, the process.
 add_library(tessarine_platform OBJECT src/isolated/platform_linux.cpp)

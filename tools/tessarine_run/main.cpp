@@ -16,10 +16,14 @@ void AddCommon(CLI::App& mode, CommonOptions& options, const std::string& defaul
     options.model = default_model;
     CLI::Option* module =
         mode.add_option("--module", options.module, "the inference module library to load")->capture_default_str();
+#if defined(TESSARINE_ISOLATED_MODULE_FILE)
     mode.add_flag_callback(
             "--isolated", [&options] { options.module = TESSARINE_ISOLATED_MODULE_FILE; },
             "load the isolated module, which runs the model in a confined worker process")
         ->excludes(module);
+#else
+    (void)module;
+#endif
     mode.add_option("--model", options.model, "the model file, read whole into memory")->capture_default_str();
     mode.add_option("--device", options.device, "device index: -1 CPU, 0+ GPU, -2 NPU, -3 NPU,GPU,CPU")
         ->capture_default_str();
