@@ -74,9 +74,12 @@ bool IsolatedTessarine::LoadModel(const void* model_data, uint64_t model_size, i
     return loaded;
 }
 
-// A release never starts a worker: with none running there is no model to drop.
+// A release never starts a worker: with none running there is no model to
+// drop. It prints nothing and keeps the shapes, so its reply is not read; a
+// worker found ended here is started anew by the next call that needs one.
 void IsolatedTessarine::ReleaseModel() {
-    if (link_.Running()) Exchange(wire::Kind::kRelease, {}, kInferenceFailureLine);
+    std::string reply;
+    if (link_.Running()) link_.Call(wire::Kind::kRelease, {}, reply);
     last_error_.clear();
 }
 
