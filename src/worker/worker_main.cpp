@@ -34,7 +34,9 @@ bool SendReply(isolation::Channel& channel, uint32_t kind, const std::string& pa
     wire::Header header;
     header.kind = kind;
     header.payload_size = payload.size();
-    return channel.Send(&header, sizeof header) && channel.Send(payload.data(), payload.size());
+    std::string message(reinterpret_cast<const char*>(&header), sizeof header);
+    message += payload;
+    return channel.Send(message.data(), message.size());
 }
 
 }  // namespace
