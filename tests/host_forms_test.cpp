@@ -141,7 +141,7 @@ TEST_P(HostForms, FailuresPrintTheirLineDuringTheCall) {
 TEST_P(HostForms, ReleaseKeepsShapesAndEmptiesTheError) {
     Load("two_inputs");
     std::vector<TensorData> outputs;
-    EXPECT_FALSE(object_->DoInference({}, outputs));
+    EXPECT_FALSE(Run([&] { return object_->DoInference({}, outputs); }).ok);
     object_->ReleaseModel();
     EXPECT_EQ(object_->GetLastErrorMessage(), "");
     EXPECT_EQ(Shape(true, 1), (std::vector<int64_t>{1, 4}));

@@ -107,28 +107,21 @@ int64_t MonotonicMilliseconds() {
     return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
 }
 
-bool WorkerProcess::Start(const std::string& path, const SharedMemory& memory, Channel& host_end,
-                          std::string& error) {
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-        error = ErrnoText("the worker's channel could not be made");
-        return false;
-    }
-    // Copies above the two target handles, so that neither dup2 below
-    // overwrites the other's source; close-on-exec, they end with the exec.
-    const int channel_copy = fcntl(ends[1], F_DUPFD_CLOEXEC, kWorkerMemoryHandle + 1);
-    const int memory_copy = fcntl(memory.handle(), F_DUPFD_CLOEXEC, kWorkerMemoryHandle + 1);
-    close(ends[1]);
+namespace {
+
+// The child's view: standard input and output on the null device, the two
+// ends at their fixed handles, default signal handling and an empty mask
+// (the host's handlers and mask are its own). Returns posix_spawn's result.
+int Spawn(const std::string& path, int channel, int memory, pid_t& id) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     // dup2 clears close-on-exec on the copies the worker keeps.
-    posix_spawn_file_actions_adddup2(&actions, channel_copy, kWorkerChannelHandle);
-    posix_spawn_file_actions_adddup2(&actions, memory_copy, kWorkerMemoryHandle);
+    posix_spawn_file_actions_adddup2(&actions, channel, kWorkerChannelHandle);
+    posix_spawn_file_actions_adddup2(&actions, memory, kWorkerMemoryHandle);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    // The host's signal handlers and mask are its own; the worker starts plain.
     sigset_t all, none;
     sigfillset(&all);
     sigemptyset(&none);
@@ -136,13 +129,30 @@ bool WorkerProcess::Start(const std::string& path, const SharedMemory& memory, C
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    pid_t id = -1;
-    int failed = posix_spawn(&id, path.c_str(), &actions, &attributes, argv, environ);
+    const int failed = posix_spawn(&id, path.c_str(), &actions, &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
+    return failed;
+}
+
+}  // namespace
+
+bool WorkerProcess::Start(const std::string& path, const SharedMemory& memory, Channel& host_end,
+                          std::string& error) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        error = ErrnoText("the worker's channel could not be made");
+        return false;
+    }
+    // Copies above the two target handles, so that neither dup2 overwrites
+    // the other's source; close-on-exec, they end with the exec.
+    const int channel_copy = fcntl(ends[1], F_DUPFD_CLOEXEC, kWorkerMemoryHandle + 1);
+    const int memory_copy = fcntl(memory.handle(), F_DUPFD_CLOEXEC, kWorkerMemoryHandle + 1);
+    close(ends[1]);
+    pid_t id = -1;
+    int failed = channel_copy < 0 || memory_copy < 0 ? EMFILE : Spawn(path, channel_copy, memory_copy, id);
     close(channel_copy);
     close(memory_copy);
-    if (channel_copy < 0 || memory_copy < 0) failed = EMFILE;
     if (failed) {
         close(ends[0]);
         errno = failed;

@@ -121,6 +121,26 @@ TEST_F(HostileModels, AWorkerKilledBetweenCallsCostsTheNextCall) {
     ExpectGoodModelRuns();
 }
 
+// A reply out of turn ends the worker and fails the call; a worker missing
+// from beside the library fails each call that needs one.
+TEST_F(HostileModels, AWorkerThatBreaksTheProtocolOrIsMissingCostsTheCall) {
+    IsolatedTessarine probing(TESSARINE_PROBING_WORKER_FILE), missing(TESSARINE_PROBING_WORKER_FILE "-missing");
+    for (IsolatedTessarine* object : {&probing, &missing}) {
+        std::string reply;
+        wire::Writer request;
+        request.PutString("break");
+        if (object == &probing) ASSERT_EQ(probing.Link().Call(wire::Kind::kProbe, request.bytes, reply), "");
+        const Outcome load = Capture(*object, [&] { return object->LoadModel(good_.data(), good_.size(), -1, 3); });
+        EXPECT_FALSE(load.ok);
+        EXPECT_EQ(load.error, object == &probing
+                                  ? "the worker process broke the protocol (a reply of another kind) and was ended."
+                                  : "the worker process " TESSARINE_PROBING_WORKER_FILE
+                                    "-missing could not be started: No such file or directory.");
+        EXPECT_EQ(load.console, "[OpenVINOInstance]Load model std::exception error: " + load.error);
+    }
+    ASSERT_TRUE(probing.LoadModel(good_.data(), good_.size(), -1, 3)) << probing.GetLastErrorMessage();
+}
+
 // What a worker that some model had taken over could still do. Each attempt
 // reports its errno, 0 for success; the readable file shows that the probe
 // itself works.

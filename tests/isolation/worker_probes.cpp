@@ -1,7 +1,10 @@
 // The test build's probe of the worker's confinement, from inside a worker
 // that has started and confined itself as the shipped one does. Each attempt
 // reports the errno it met, 0 when it succeeded. The request names a path to
-// create and write, and a readable path outside what the worker may read.
+// create and write, a readable path outside what the worker may read and one
+// inside. A request of the one word "break" instead slips a header of no
+// kind into the channel after its reply, ahead of the next: a worker gone
+// astray.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -12,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "worker/worker_state.h"
 
@@ -53,8 +57,15 @@ int StartProgram() {
 }  // namespace
 
 void ServeProbe(WorkerState& state, wire::Reader& request, wire::Writer& reply) {
-    const std::string write_path = request.GetString(), outside_path = request.GetString(),
-                      inside_path = request.GetString();
+    const std::string write_path = request.GetString();
+    if (write_path == "break") {
+        // This probe's own (empty) reply, then the stray header.
+        const wire::Header sent[2] = {{wire::kMagic, static_cast<uint32_t>(wire::Kind::kProbe), 0, 0},
+                                      {wire::kMagic, 0xBAD, 0, 0}};
+        if (write(isolation::kWorkerChannelHandle, sent, sizeof sent) != sizeof sent) std::abort();
+        return;
+    }
+    const std::string outside_path = request.GetString(), inside_path = request.GetString();
     reply.Put<uint8_t>(state.confinement.no_new_privileges);
     reply.Put<int32_t>(state.confinement.landlock_abi);
     reply.Put<uint8_t>(state.confinement.seccomp);
