@@ -88,6 +88,13 @@ TEST_P(HostForms, TensorsFillHostBuffersOrPointRecordsAtTheObjectsMemory) {
             EXPECT_EQ(static_cast<const float*>(record.data)[i], record.name == "sum" ? a[i] + b[i] : a[i] - b[i]);
     }
 
+    Load("ragged_output");  // a result of megabytes, larger than any memory an earlier call needed
+    std::vector<float> values = Image(1000, 400, 0, 1);
+    std::vector<TensorData> doubled = {Record("doubled", {1, -1}, nullptr)};
+    ASSERT_TRUE(object_->DoInference({Record("values", {1, 400000}, values.data())}, doubled));
+    ASSERT_EQ(doubled[0].size, values.size());
+    for (size_t i = 0; i < values.size(); i += 997) ASSERT_EQ(static_cast<const float*>(doubled[0].data)[i], 2 * values[i]);
+
     Load("passthrough");
     float x[4] = {1, 2, 3, 4};
     int64_t n[2] = {7, -9};

@@ -87,43 +87,54 @@ std::vector<TensorData> GetRecords(WorkerState& state, wire::Reader& request, bo
     return records;
 }
 
-// Copies each filled record's data behind the request's regions, unless it
-// lies in an input's region already (an output that is an input).
-void PutRuntimeOutputs(WorkerState& state, wire::Writer& reply) {
-    reply.Put<uint64_t>(state.outputs.size());
-    uint64_t at = state.request_end;
+// Where each filled record's data lies: in an input's region (an output
+// that is an input), or in the runtime's memory, to be copied.
+void Place(WorkerState& state) {
+    state.placements.clear();
     for (const TensorData& record : state.outputs) {
-        reply.Put<uint8_t>(record.size != kNotFilled);
-        if (record.size == kNotFilled) continue;
-        reply.PutDims(record.dims);
-        reply.Put(record.size);
+        WorkerState::Placement placement{kDataNull, 0, 0, 0};
         const auto* data = static_cast<const unsigned char*>(record.data);
-        const uint64_t bytes = record.size * Tessarine::DataTypeToElementType(record.type).size();
-        uint8_t where = data ? kDataInMemory : kDataNull;
-        uint64_t index = 0, offset = 0;
-        for (size_t i = 0; data && i < state.input_regions.size(); ++i) {
+        if (record.size != kNotFilled) {
+            placement.bytes = record.size * Tessarine::DataTypeToElementType(record.type).size();
+            placement.where = data ? kDataInMemory : kDataNull;
+        }
+        for (size_t i = 0; record.size != kNotFilled && data && i < state.input_regions.size(); ++i) {
             const unsigned char* region = state.memory.data() + state.input_regions[i].first;
             if (data >= region && data < region + state.input_regions[i].second)
-                where = kDataInInput, index = i, offset = static_cast<uint64_t>(data - region);
+                placement = {kDataInInput, i, static_cast<uint64_t>(data - region), placement.bytes};
         }
-        if (where == kDataInMemory) {
-            std::memcpy(state.memory.data() + at, data, bytes);
-            index = at;
-            at = wire::Aligned(at + bytes);
-        }
-        reply.Put(where);
-        reply.Put(index);
-        reply.Put(offset);
+        state.placements.push_back(placement);
     }
 }
 
 // The memory the runtime outputs need, from the request's end.
 uint64_t RuntimeOutputsEnd(const WorkerState& state) {
     uint64_t end = state.request_end;
-    for (const TensorData& record : state.outputs)
-        if (record.size != kNotFilled)
-            end = wire::Aligned(end + record.size * Tessarine::DataTypeToElementType(record.type).size());
+    for (const WorkerState::Placement& placement : state.placements)
+        if (placement.where == kDataInMemory) end = wire::Aligned(end + placement.bytes);
     return end;
+}
+
+// Copies the runtime's memory behind the request's regions.
+void PutRuntimeOutputs(WorkerState& state, wire::Writer& reply) {
+    reply.Put<uint64_t>(state.outputs.size());
+    uint64_t at = state.request_end;
+    for (size_t r = 0; r < state.outputs.size(); ++r) {
+        const TensorData& record = state.outputs[r];
+        reply.Put<uint8_t>(record.size != kNotFilled);
+        if (record.size == kNotFilled) continue;
+        WorkerState::Placement placement = state.placements[r];
+        if (placement.where == kDataInMemory) {
+            std::memcpy(state.memory.data() + at, record.data, placement.bytes);
+            placement.index = at;
+            at = wire::Aligned(at + placement.bytes);
+        }
+        reply.PutDims(record.dims);
+        reply.Put(record.size);
+        reply.Put(placement.where);
+        reply.Put(placement.index);
+        reply.Put(placement.offset);
+    }
 }
 
 void Tensors(WorkerState& state, wire::Reader& request, wire::Writer& reply) {
@@ -137,6 +148,7 @@ void Tensors(WorkerState& state, wire::Reader& request, wire::Writer& reply) {
     const bool ok = state.object.DoInference(inputs, state.outputs);
     PutCommonPart(state, ok, reply);
     if (!ok || !runtime_outputs) return;
+    Place(state);
     const uint64_t needed = RuntimeOutputsEnd(state);
     reply.Put(needed);
     if (needed <= state.memory.size()) PutRuntimeOutputs(state, reply);

@@ -21,8 +21,16 @@ struct WorkerState {
     std::unique_ptr<char[]> model_copy;
     uint64_t model_copy_size = 0;
     bool loaded = false;  // shapes are recorded once a load has run
-    // The last tensors call, whose runtime outputs a fetch copies.
+    // The last tensors call, whose runtime outputs a fetch copies: each
+    // record, and where its data lies, found before the memory's view may move.
     std::vector<TensorData> outputs;
+    struct Placement {
+        uint8_t where;      // wire's data kinds: null, the runtime's memory, an input's region
+        uint64_t index;     // the input's, for an input's region
+        uint64_t offset;    // into that region
+        uint64_t bytes;
+    };
+    std::vector<Placement> placements;
     std::vector<std::pair<uint64_t, uint64_t>> input_regions;  // offset, bytes
     uint64_t request_end = 0;
 };
