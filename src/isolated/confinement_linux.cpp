@@ -39,7 +39,9 @@ struct LandlockPathBeneathAttr {
     int32_t parent_fd;
 } __attribute__((packed));
 
-constexpr uint64_t kFsExecute = 1, kFsReadFile = 1 << 2, kFsReadDir = 1 << 3;
+// Readable folders grant reading files and listing folders, never executing
+// (bit 0): the worker executes nothing.
+constexpr uint64_t kFsReadFile = 1 << 2, kFsReadDir = 1 << 3;
 // Every file-system right of ABI 1 (bits 0 to 12), then refer (ABI 2),
 // truncate (ABI 3) and ioctl on devices (ABI 5).
 uint64_t HandledFileRights(int abi) {
@@ -68,7 +70,6 @@ int ApplyLandlock(const std::vector<std::string>& readable) {
         syscall(SYS_landlock_add_rule, ruleset, 1 /* LANDLOCK_RULE_PATH_BENEATH */, &rule, 0);
         close(held);
     }
-    (void)kFsExecute;  // never granted: the worker executes nothing
     const bool applied = syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
     close(ruleset);
     return applied ? static_cast<int>(abi) : 0;

@@ -103,8 +103,7 @@ private:
 // executable that holds this code.
 std::string BesideThisBinary(const std::string& name);
 
-// What confinement the worker got, one line per layer, for the tests and
-// for a worker's own report.
+// What confinement the worker got, layer by layer.
 struct Confinement {
     bool no_new_privileges = false;
     int landlock_abi = 0;  // 0: the kernel has none
