@@ -3,6 +3,7 @@
 // channel closes. Standard output is the null device: the module's console
 // lines travel back with each reply instead.
 #include <dlfcn.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <climits>
@@ -43,17 +44,22 @@ bool SendReply(isolation::Channel& channel, uint32_t kind, const std::string& pa
 
 int main() {
     isolation::CloseInheritedHandles();
+    // The worker does nothing but run models: blocks a run frees are kept
+    // for the next rather than returned and faulted in again (glibc would
+    // otherwise map large ones afresh on every run of a dynamic shape).
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     isolation::Channel channel(isolation::kWorkerChannelHandle);
     WorkerState state;
     state.memory.Adopt(isolation::kWorkerMemoryHandle);
     SetConsoleSink([](const std::string& line) { CallLines().push_back(line); });
     // The core the module would make on its first load, made now so that the
-    // runtime and its CPU plugin are loaded before the confinement.
-    state.object.core = std::make_shared<ov::Core>(std::string{});
+    // runtime and its CPU plugin are loaded before the confinement. A failure
+    // is left for the load to meet and report as the module does.
     try {
+        state.object.core = std::make_shared<ov::Core>(std::string{});
         state.object.core->get_versions("CPU");
     } catch (const std::exception&) {
-        // A load will meet and report the same failure.
     }
     state.confinement = isolation::ConfineThisProcess(ReadableByTheRuntime());
     wire::Writer ready;
