@@ -40,6 +40,30 @@ bool SendReply(isolation::Channel& channel, uint32_t kind, const std::string& pa
     return channel.Send(message.data(), message.size());
 }
 
+// Exits 0 when the host's end closes; 2 on a request the host cannot have
+// meant (the host is trusted, so the worker ends); 3 when the memory cannot
+// be mapped at the size the host grew it to.
+int ServeUntilClosed(isolation::Channel& channel, WorkerState& state) {
+    for (;;) {
+        wire::Header header;
+        if (channel.Receive(&header, sizeof header, -1) != isolation::Received::kAll) return 0;
+        if (header.magic != wire::kMagic || header.payload_size > (uint64_t{1} << 32)) return 2;
+        std::string payload(header.payload_size, '\0');
+        if (channel.Receive(payload.data(), payload.size(), -1) != isolation::Received::kAll) return 0;
+        std::string failure;
+        if (header.memory_size != state.memory.size() && !state.memory.Resize(header.memory_size, failure)) return 3;
+        wire::Reader request(payload);
+        wire::Writer reply;
+        CallLines().clear();
+        try {
+            Serve(state, static_cast<wire::Kind>(header.kind), request, reply);
+        } catch (const wire::Broken&) {
+            return 2;
+        }
+        if (!SendReply(channel, header.kind, reply.bytes)) return 0;
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -64,22 +88,5 @@ int main() {
     state.confinement = isolation::ConfineThisProcess(ReadableByTheRuntime());
     wire::Writer ready;
     if (!SendReply(channel, static_cast<uint32_t>(wire::Kind::kReady), ready.bytes)) return 0;
-    for (;;) {
-        wire::Header header;
-        if (channel.Receive(&header, sizeof header, -1) != isolation::Received::kAll) return 0;
-        if (header.magic != wire::kMagic || header.payload_size > (uint64_t{1} << 32)) return 2;
-        std::string payload(header.payload_size, '\0');
-        if (channel.Receive(payload.data(), payload.size(), -1) != isolation::Received::kAll) return 0;
-        std::string failure;
-        if (header.memory_size != state.memory.size() && !state.memory.Resize(header.memory_size, failure)) return 3;
-        wire::Reader request(payload);
-        wire::Writer reply;
-        CallLines().clear();
-        try {
-            Serve(state, static_cast<wire::Kind>(header.kind), request, reply);
-        } catch (const wire::Broken&) {
-            return 2;  // the host is trusted; a request it cannot have meant ends the worker
-        }
-        if (!SendReply(channel, header.kind, reply.bytes)) return 0;
-    }
+    return ServeUntilClosed(channel, state);
 }
