@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <fstream>
 
 #include "module/diagnostics.h"
 #include "worker/worker_state.h"
@@ -85,6 +86,9 @@ int main() {
         state.object.core->get_versions("CPU");
     } catch (const std::exception&) {
     }
+    // Should a model exhaust the machine's memory, the kernel ends this
+    // process rather than the host (it may raise its own score, not lower it).
+    std::ofstream("/proc/self/oom_score_adj") << 1000;
     state.confinement = isolation::ConfineThisProcess(ReadableByTheRuntime());
     wire::Writer ready;
     if (!SendReply(channel, static_cast<uint32_t>(wire::Kind::kReady), ready.bytes)) return 0;

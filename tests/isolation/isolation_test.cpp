@@ -141,6 +141,37 @@ TEST_F(HostileModels, AWorkerThatBreaksTheProtocolOrIsMissingCostsTheCall) {
     ASSERT_TRUE(probing.LoadModel(good_.data(), good_.size(), -1, 3)) << probing.GetLastErrorMessage();
 }
 
+size_t Entries(const std::string& folder) {
+    size_t count = 0;
+    if (DIR* listing = opendir(folder.c_str())) {
+        while (readdir(listing)) ++count;
+        closedir(listing);
+    }
+    return count;
+}
+
+// Objects come and go, workers with them, ended or crashed: no process, no
+// open descriptor and no mapping of theirs stays with the host.
+TEST(IsolatedObjects, LeaveNoProcessOrDescriptorBehind) {
+    const std::string children = "/proc/self/task/" + std::to_string(getpid()) + "/children";
+    const size_t descriptors = Entries("/proc/self/fd");
+    const std::vector<char> good = ReadModel("dynamic_conv"),
+                            crash = ReadFileBytes(TESSARINE_HOSTILE_MODEL_DIR "/load_crash_identity_of_two_inputs.onnx");
+    for (int round = 0; round < 3; ++round) {
+        ObjectPtr objects[2] = {NewHostObject(TESSARINE_ISOLATED_MODULE_FILE), NewHostObject(TESSARINE_ISOLATED_MODULE_FILE)};
+        for (ObjectPtr& object : objects) {
+            StdoutCapture quiet;
+            ASSERT_TRUE(object->LoadModel(good.data(), good.size(), -1, 3));
+            ASSERT_FALSE(object->LoadModel(crash.data(), crash.size(), -1, 3));
+            ASSERT_TRUE(object->LoadModel(good.data(), good.size(), -1, 3));
+        }
+    }
+    std::string left;
+    std::getline(std::ifstream(children), left);
+    EXPECT_EQ(left, "") << "worker processes left running or unreaped";
+    EXPECT_EQ(Entries("/proc/self/fd"), descriptors);
+}
+
 // What a worker that some model had taken over could still do. Each attempt
 // reports its errno, 0 for success; the readable file shows that the probe
 // itself works.
