@@ -14,6 +14,9 @@
 namespace {
 
 constexpr uint8_t kDataNull = 0, kDataInMemory = 1, kDataInInput = 2;
+// The shared memory is grown to what the worker says its runtime outputs
+// need; past this, the worker is taken at its word no longer.
+constexpr uint64_t kLargestRuntimeOutputs = uint64_t{1} << 40;
 
 struct TensorsLayout {
     bool copied = false;   // every record usable: the worker will read and write the regions
@@ -110,6 +113,7 @@ bool IsolatedTessarine::DoInference(const std::vector<TensorData>& inputs, std::
             return std::string();
         }
         const uint64_t needed = reply.Get<uint64_t>();
+        if (needed > kLargestRuntimeOutputs) throw wire::Broken("runtime outputs larger than any this side maps");
         std::string fetched;
         wire::Reader* records = &reply;
         wire::Reader fetched_reader(fetched);
