@@ -43,7 +43,8 @@ TEST_P(HostForms, MapWritesEachSizeIntoTheHostsBuffer) {
     Load("dynamic_conv");
     EXPECT_EQ(Shape(true, 0), (std::vector<int64_t>{1, 3, -1, -1}));
     const auto desc = Descriptor(2);
-    for (auto [width, height] : {std::pair{5u, 4u}, {64u, 48u}, {5u, 4u}}) {
+    for (const std::pair<uint32_t, uint32_t>& size : {std::pair{5u, 4u}, {64u, 48u}, {5u, 4u}}) {
+        const uint32_t width = size.first, height = size.second;  // captured below, as bindings cannot be
         std::vector<float> image = Image(width, height, static_cast<float>(width));
         Guarded map(2 * width * height);
         const Outcome outcome =
