@@ -19,11 +19,14 @@ int64_t LimitFromEnvironment() {
 }  // namespace
 
 unsigned char* WorkerLink::Memory(uint64_t size, std::string& failure) {
-    if (memory_.handle() < 0 && !memory_.Create(failure)) return nullptr;
     if (size <= memory_.size() && memory_.data()) return memory_.data();
     uint64_t grown = memory_.size() ? memory_.size() : kFirstMemorySize;
     while (grown < size) grown = grown > (uint64_t{1} << 62) ? size : grown * 2;
-    return memory_.Resize(grown, failure) ? memory_.data() : nullptr;
+    if ((memory_.handle() < 0 && !memory_.Create(failure)) || !memory_.Resize(grown, failure)) {
+        failure += ".";
+        return nullptr;
+    }
+    return memory_.data();
 }
 
 std::string WorkerLink::Call(wire::Kind kind, const std::string& payload, std::string& reply) {
@@ -31,8 +34,8 @@ std::string WorkerLink::Call(wire::Kind kind, const std::string& payload, std::s
     const int64_t deadline = limit_ms_ < 0 ? -1 : isolation::MonotonicMilliseconds() + limit_ms_;
     if (!process_.Running())
         if (std::string failure = Start(deadline); !failure.empty()) return failure;
-    std::string unused;
-    if (!memory_.data() && !Memory(kFirstMemorySize, unused)) return "the shared memory could not be made: " + unused;
+    std::string failure;
+    if (!memory_.data() && !Memory(kFirstMemorySize, failure)) return failure;
     wire::Header header;
     header.kind = static_cast<uint32_t>(kind);
     header.memory_size = memory_.size();
@@ -46,7 +49,7 @@ std::string WorkerLink::Call(wire::Kind kind, const std::string& payload, std::s
 
 std::string WorkerLink::Start(int64_t deadline_ms) {
     std::string failure;
-    if (!Memory(kFirstMemorySize, failure)) return failure + ".";
+    if (!Memory(kFirstMemorySize, failure)) return failure;
     if (!process_.Start(worker_path_, memory_, channel_, failure)) return failure + ".";
     std::string ready;
     return Receive(wire::Kind::kReady, deadline_ms, ready);
