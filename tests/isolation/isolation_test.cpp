@@ -141,6 +141,74 @@ TEST_F(HostileModels, AWorkerThatBreaksTheProtocolOrIsMissingCostsTheCall) {
     ASSERT_TRUE(probing.LoadModel(good_.data(), good_.size(), -1, 3)) << probing.GetLastErrorMessage();
 }
 
+// Replies a worker gone astray might send, each read as the reply to a call
+// of its kind: the call fails as the protocol breaks, and nothing the reply
+// names is touched.
+// A successful reply's common part up to its shapes, and with no shapes.
+std::string Opening(uint64_t lines = 0) {
+    wire::Writer part;
+    part.Put<uint8_t>(1);
+    part.Put<uint64_t>(lines);
+    part.PutString("");
+    part.Put<uint8_t>(1);
+    return part.bytes;
+}
+const std::string CommonPart = Opening() + std::string(16, '\0');
+template <class... Fields>
+std::string With(std::string bytes, Fields... fields) {
+    wire::Writer rest;
+    (rest.Put(fields), ...);
+    return bytes + rest.bytes;
+}
+struct AstrayReply {
+    wire::Kind kind;
+    std::string payload, what;
+};
+const AstrayReply kAstrayReplies[] = {
+    {wire::Kind::kLoad, "", "a field runs past the message"},
+    {wire::Kind::kLoad, Opening(uint64_t{1} << 60), "a count runs past the message"},
+    {wire::Kind::kLoad, With(Opening(), uint64_t{1}, uint64_t{1} << 61), "a dims list runs past the message"},
+    {wire::Kind::kDetect, With(CommonPart, uint64_t{1} << 40, uint64_t{1}, uint64_t{84}),
+     "a detect result larger than the head"},
+    {wire::Kind::kTensors, With(CommonPart, uint64_t{1} << 41), "runtime outputs larger than any this side maps"},
+    {wire::Kind::kTensors, With(CommonPart, uint64_t{64}, uint64_t{2}), "another number of output records"},
+    {wire::Kind::kTensors,
+     With(CommonPart, uint64_t{64}, uint64_t{1}, uint8_t{1}, uint64_t{0}, uint64_t{4}, uint8_t{1}, uint64_t{1} << 30,
+          uint64_t{0}),
+     "an output outside the memory it may name"},
+    {wire::Kind::kTensors,
+     With(CommonPart, uint64_t{64}, uint64_t{1}, uint8_t{1}, uint64_t{0}, uint64_t{4}, uint8_t{2}, uint64_t{0},
+          uint64_t{4}),
+     "an output outside the memory it may name"},
+};
+
+TEST(IsolatedObjects, RepliesOfAWorkerGoneAstrayCostTheCall) {
+    IsolatedTessarine object(TESSARINE_PROBING_WORKER_FILE);
+    const std::vector<char> model = ReadModel("two_inputs");
+    float a[4] = {1, 2, 3, 4}, image[3 * 8 * 8] = {}, head[84 * 3];
+    uint64_t count = 7, dim2 = 7, dim1 = 7;
+    for (const AstrayReply& astray : kAstrayReplies) {
+        SCOPED_TRACE(astray.what);
+        wire::Writer probe;
+        probe.PutString("send");
+        probe.Put(static_cast<uint32_t>(astray.kind));
+        probe.PutString(astray.payload);
+        std::string reply;
+        ASSERT_EQ(object.Link().Call(wire::Kind::kProbe, probe.bytes, reply), "");
+        std::vector<TensorData> outputs = {Record("sum", {1, -1}, nullptr)};
+        const Outcome call = Capture(object, [&] {
+            if (astray.kind == wire::Kind::kLoad) return object.LoadModel(model.data(), model.size(), -1, 3);
+            if (astray.kind == wire::Kind::kDetect)
+                return object.DoInference(8, 8, image, head, &count, &dim2, &dim1);
+            return object.DoInference({Record("a", {1, 4}, a)}, outputs);
+        });
+        EXPECT_FALSE(call.ok);
+        EXPECT_EQ(call.error, "the worker process broke the protocol (" + astray.what + ") and was ended.");
+        EXPECT_EQ(call.console.rfind("[OpenVINOInstance]", 0), 0u);
+        EXPECT_TRUE(count == 7 && dim2 == 7 && dim1 == 7 && outputs[0].data == nullptr);
+    }
+}
+
 size_t Entries(const std::string& folder) {
     size_t count = 0;
     if (DIR* listing = opendir(folder.c_str())) {

@@ -4,7 +4,8 @@
 // create and write, a readable path outside what the worker may read and one
 // inside. A request of the one word "break" instead slips a header of no
 // kind into the channel after its reply, ahead of the next: a worker gone
-// astray.
+// astray; "send", a kind and a payload slip in a whole reply of that kind, to
+// be read as the next call's.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -58,11 +59,16 @@ int StartProgram() {
 
 void ServeProbe(WorkerState& state, wire::Reader& request, wire::Writer& reply) {
     const std::string write_path = request.GetString();
-    if (write_path == "break") {
-        // This probe's own (empty) reply, then the stray header.
+    if (write_path == "break" || write_path == "send") {
+        // This probe's own (empty) reply, then the stray header or reply.
+        const bool send = write_path == "send";
+        const uint32_t kind = send ? request.Get<uint32_t>() : 0xBAD;
+        const std::string payload = send ? request.GetString() : std::string();
         const wire::Header sent[2] = {{wire::kMagic, static_cast<uint32_t>(wire::Kind::kProbe), 0, 0},
-                                      {wire::kMagic, 0xBAD, 0, 0}};
-        if (write(isolation::kWorkerChannelHandle, sent, sizeof sent) != sizeof sent) std::abort();
+                                      {wire::kMagic, kind, 0, payload.size()}};
+        std::string bytes(reinterpret_cast<const char*>(sent), sizeof sent);
+        bytes += payload;
+        if (write(isolation::kWorkerChannelHandle, bytes.data(), bytes.size()) != ssize_t(bytes.size())) std::abort();
         return;
     }
     const std::string outside_path = request.GetString(), inside_path = request.GetString();
