@@ -117,6 +117,7 @@ uint64_t RuntimeOutputsEnd(const WorkerState& state) {
 
 // Copies the runtime's memory behind the request's regions.
 void PutRuntimeOutputs(WorkerState& state, wire::Writer& reply) {
+    if (state.placements.size() != state.outputs.size()) throw wire::Broken("a fetch after no runtime outputs");
     reply.Put<uint64_t>(state.outputs.size());
     uint64_t at = state.request_end;
     for (size_t r = 0; r < state.outputs.size(); ++r) {
@@ -139,6 +140,7 @@ void PutRuntimeOutputs(WorkerState& state, wire::Writer& reply) {
 
 void Tensors(WorkerState& state, wire::Reader& request, wire::Writer& reply) {
     state.input_regions.clear();
+    state.placements.clear();
     state.request_end = 0;
     const std::vector<TensorData> inputs = GetRecords(state, request, true);
     state.outputs = GetRecords(state, request, false);
