@@ -44,8 +44,10 @@ public:
                             int64_t* dim4) override;
     std::string GetLastErrorMessage() override;
 
+    // The worker's link, for the tests' probes of a test build of the worker.
     WorkerLink& Link() { return link_; }
 
+private:
     // Reads what follows the common part of a successful reply (and may
     // throw wire::Broken); returns the empty text, or why the link failed.
     using FormPart = std::function<std::string(wire::Reader& reply)>;
@@ -53,8 +55,8 @@ public:
     // is the console line of the call's family, for a failed link.
     bool Exchange(wire::Kind kind, const std::string& payload, const char* failure_format,
                   const FormPart& form_part = nullptr);
-
-private:
+    // A call the link failed: the text becomes the last error and the
+    // family's line is printed; false.
     bool Fail(const char* failure_format, const std::string& text);
 
     WorkerLink link_;
