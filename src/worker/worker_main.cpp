@@ -19,10 +19,12 @@ std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind
 
 // What the runtime reads after the worker is confined: its own libraries,
 // plugins and readers, the system's libraries, and what the CPU plugin
-// learns the machine from.
+// learns the machine from; of /proc, only this process's own entries and
+// the machine's, none of another process's.
 std::vector<std::string> ReadableByTheRuntime() {
     std::vector<std::string> readable = {"/usr/lib", "/usr/lib64", "/lib", "/lib64", "/etc/ld.so.cache",
-                                         "/proc", "/sys/devices/system", "/sys/fs/cgroup"};
+                                         "/proc/self", "/proc/cpuinfo", "/proc/meminfo", "/proc/stat",
+                                         "/sys/devices/system", "/sys/fs/cgroup", "/sys/kernel/mm"};
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&ov::get_openvino_version), &info) && info.dli_fname)
         readable.push_back(FolderOf(info.dli_fname));

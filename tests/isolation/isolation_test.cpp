@@ -251,7 +251,11 @@ TEST(WorkerConfinement, TheWorkerWritesConnectsStartsAndSignalsNothing) {
     const std::string outside = written + "-outside";
     std::ofstream(outside) << "the host's";
     wire::Writer request;
-    for (const std::string& path : {written, outside, std::string(TESSARINE_PROBING_WORKER_FILE)}) request.PutString(path);
+    request.PutString(written);
+    const std::string reads[] = {outside, "/proc/" + std::to_string(getpid()) + "/cmdline", TESSARINE_PROBING_WORKER_FILE,
+                                 "/proc/self/status"};
+    request.Put<uint64_t>(std::size(reads));
+    for (const std::string& path : reads) request.PutString(path);
     std::string reply;
     ASSERT_EQ(object.Link().Call(wire::Kind::kProbe, request.bytes, reply), "");
     std::remove(outside.c_str());
@@ -260,14 +264,16 @@ TEST(WorkerConfinement, TheWorkerWritesConnectsStartsAndSignalsNothing) {
     const int32_t landlock_abi = result.Get<int32_t>();
     EXPECT_TRUE(result.Get<uint8_t>()) << "seccomp";
     EXPECT_EQ(result.Get<int32_t>(), EACCES) << "open for writing";
-    const int32_t read_outside = result.Get<int32_t>();
+    const int32_t read_outside = result.Get<int32_t>(), read_hosts_entry = result.Get<int32_t>();
     EXPECT_EQ(result.Get<int32_t>(), 0) << "reading its own executable";
+    EXPECT_EQ(result.Get<int32_t>(), 0) << "reading its own /proc entry";
     EXPECT_EQ(result.Get<int32_t>(), EACCES) << "connect";
     EXPECT_EQ(result.Get<int32_t>(), EACCES) << "starting a program";
     EXPECT_EQ(result.Get<int32_t>(), EACCES) << "signalling the host";
     EXPECT_EQ(access(written.c_str(), F_OK), -1);
     if (landlock_abi == 0) GTEST_SKIP() << "this kernel has no Landlock: files outside the runtime stay readable";
     EXPECT_EQ(read_outside, EACCES) << "reading a file of the host's";
+    EXPECT_EQ(read_hosts_entry, EACCES) << "reading the host's /proc entry";
 }
 
 }  // namespace

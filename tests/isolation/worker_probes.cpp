@@ -1,8 +1,7 @@
 // The test build's probe of the worker's confinement, from inside a worker
 // that has started and confined itself as the shipped one does. Each attempt
 // reports the errno it met, 0 when it succeeded. The request names a path to
-// create and write, a readable path outside what the worker may read and one
-// inside. A request of the one word "break" instead slips a header of no
+// create and write, then paths to read. A request of the one word "break" instead slips a header of no
 // kind into the channel after its reply, ahead of the next: a worker gone
 // astray; "send", a kind and a payload slip in a whole reply of that kind, to
 // be read as the next call's.
@@ -71,13 +70,11 @@ void ServeProbe(WorkerState& state, wire::Reader& request, wire::Writer& reply) 
         if (write(isolation::kWorkerChannelHandle, bytes.data(), bytes.size()) != ssize_t(bytes.size())) std::abort();
         return;
     }
-    const std::string outside_path = request.GetString(), inside_path = request.GetString();
     reply.Put<uint8_t>(state.confinement.no_new_privileges);
     reply.Put<int32_t>(state.confinement.landlock_abi);
     reply.Put<uint8_t>(state.confinement.seccomp);
     reply.Put<int32_t>(OpenAndClose(write_path, O_WRONLY | O_CREAT | O_TRUNC));
-    reply.Put<int32_t>(OpenAndClose(outside_path, O_RDONLY));
-    reply.Put<int32_t>(OpenAndClose(inside_path, O_RDONLY));
+    for (uint64_t n = request.Get<uint64_t>(); n > 0; --n) reply.Put<int32_t>(OpenAndClose(request.GetString(), O_RDONLY));
     reply.Put<int32_t>(ConnectToLoopback());
     reply.Put<int32_t>(StartProgram());
     reply.Put<int32_t>(Attempt(kill(getppid(), 0) == 0));
