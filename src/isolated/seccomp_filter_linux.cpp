@@ -1,11 +1,12 @@
 // The worker's seccomp filter: everything the runtime needs stays allowed
 // (threads, memory, reading files, its own channel), and what could reach
 // beyond the worker fails with an error the runtime can handle, rather than
-// killing it: new sockets, connect, exec, opening for writing or creating,
+// killing it: new processes, new sockets, connect, exec, opening for writing or creating,
 // making, removing, renaming or changing files, ptrace and cross-process
 // memory, and signals to other processes. A foreign system-call ABI is killed.
 #include <fcntl.h>
 #include <linux/audit.h>
+#include <linux/sched.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <stddef.h>
@@ -40,6 +41,14 @@ public:
         code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(number), 0, 4));
         LoadArgumentLow(index);
         code.push_back(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, flags, 0, 1));
+        Return(kDenied);
+        LoadSyscall();
+    }
+    // if (nr == number && !(args[index] & flags)) deny; the syscall number is reloaded after.
+    void DenyCallWithoutFlags(long number, int index, uint32_t flags) {
+        code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(number), 0, 4));
+        LoadArgumentLow(index);
+        code.push_back(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, flags, 1, 0));
         Return(kDenied);
         LoadSyscall();
     }
@@ -82,6 +91,12 @@ bool ApplySeccomp() {
                         SYS_mount, SYS_unshare, SYS_setns, SYS_bpf, SYS_perf_event_open, SYS_userfaultfd})
         filter.DenyCall(number);
     filter.DenyCall(SYS_openat2, SECCOMP_RET_ERRNO | ENOSYS);  // the C library falls back on openat
+    // New threads, but no new processes: clone3 hides its flags from the
+    // filter, and the C library falls back on clone, whose flags it can see.
+    filter.DenyCall(SYS_clone3, SECCOMP_RET_ERRNO | ENOSYS);
+    filter.DenyCall(SYS_fork);
+    filter.DenyCall(SYS_vfork);
+    filter.DenyCallWithoutFlags(SYS_clone, 0, CLONE_THREAD);
     filter.DenyCallWithFlags(SYS_open, 1, kWriteFlags);
     filter.DenyCallWithFlags(SYS_openat, 2, kWriteFlags);
     const auto self = static_cast<uint32_t>(getpid());

@@ -3,12 +3,14 @@
 // channel closes. Standard output is the null device: the module's console
 // lines travel back with each reply instead.
 #include <dlfcn.h>
+#include <poll.h>
 #include <malloc.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "module/diagnostics.h"
 #include "worker/worker_state.h"
@@ -32,6 +34,18 @@ std::vector<std::string> ReadableByTheRuntime() {
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
     if (length > 0) readable.push_back(FolderOf(std::string(self, static_cast<size_t>(length))));
     return readable;
+}
+
+// Ends the worker as soon as the host's end of the channel closes, even in
+// the middle of a run that would never end: a host that exits or crashes
+// leaves no worker behind. It waits for the hang-up only, never for data.
+void EndWithTheHost() {
+    std::thread([] {
+        pollfd channel = {isolation::kWorkerChannelHandle, POLLRDHUP, 0};
+        while (poll(&channel, 1, -1) < 0 || !(channel.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))) {
+        }
+        _exit(0);
+    }).detach();
 }
 
 bool SendReply(isolation::Channel& channel, uint32_t kind, const std::string& payload) {
@@ -91,6 +105,7 @@ int main() {
     // Should a model exhaust the machine's memory, the kernel ends this
     // process rather than the host (it may raise its own score, not lower it).
     std::ofstream("/proc/self/oom_score_adj") << 1000;
+    EndWithTheHost();
     state.confinement = isolation::ConfineThisProcess(ReadableByTheRuntime());
     wire::Writer ready;
     if (!SendReply(channel, static_cast<uint32_t>(wire::Kind::kReady), ready.bytes)) return 0;

@@ -243,7 +243,7 @@ TEST(IsolatedObjects, LeaveNoProcessOrDescriptorBehind) {
 // What a worker that some model had taken over could still do. Each attempt
 // reports its errno, 0 for success; the readable file shows that the probe
 // itself works.
-TEST(WorkerConfinement, TheWorkerWritesConnectsStartsAndSignalsNothing) {
+TEST(WorkerConfinement, TheWorkerWritesConnectsStartsForksAndSignalsNothing) {
     IsolatedTessarine object(TESSARINE_PROBING_WORKER_FILE);
     const std::vector<char> good = ReadModel("dynamic_conv");
     ASSERT_TRUE(object.LoadModel(good.data(), good.size(), -1, 3)) << object.GetLastErrorMessage();
@@ -269,6 +269,7 @@ TEST(WorkerConfinement, TheWorkerWritesConnectsStartsAndSignalsNothing) {
     EXPECT_EQ(result.Get<int32_t>(), 0) << "reading its own /proc entry";
     EXPECT_EQ(result.Get<int32_t>(), EACCES) << "connect";
     EXPECT_EQ(result.Get<int32_t>(), EACCES) << "starting a program";
+    EXPECT_EQ(result.Get<int32_t>(), EACCES) << "forking";
     EXPECT_EQ(result.Get<int32_t>(), EACCES) << "signalling the host";
     EXPECT_EQ(access(written.c_str(), F_OK), -1);
     if (landlock_abi == 0) GTEST_SKIP() << "this kernel has no Landlock: files outside the runtime stay readable";

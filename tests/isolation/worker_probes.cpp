@@ -54,6 +54,13 @@ int StartProgram() {
     return 0;
 }
 
+int Fork() {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    if (child > 0) waitpid(child, nullptr, 0);
+    return Attempt(child > 0);
+}
+
 }  // namespace
 
 void ServeProbe(WorkerState& state, wire::Reader& request, wire::Writer& reply) {
@@ -77,5 +84,6 @@ void ServeProbe(WorkerState& state, wire::Reader& request, wire::Writer& reply) 
     for (uint64_t n = request.Get<uint64_t>(); n > 0; --n) reply.Put<int32_t>(OpenAndClose(request.GetString(), O_RDONLY));
     reply.Put<int32_t>(ConnectToLoopback());
     reply.Put<int32_t>(StartProgram());
+    reply.Put<int32_t>(Fork());
     reply.Put<int32_t>(Attempt(kill(getppid(), 0) == 0));
 }
