@@ -16,6 +16,7 @@
 
 #include "harness.h"
 #include "host_calls.h"
+#include "isolated_rows.h"
 #include "loading/device_config.h"
 
 namespace {
@@ -23,44 +24,8 @@ namespace {
 // Tiny models: at least 10 µs under the raw request run as specified, at most
 // 2 µs over the raw infer(); 640x640: within 1 % of either.
 constexpr double kTinyGainUs = 10.0, kTinyOverFloorUs = 2.0, kDetectionBudget = 1.01, kLoadBudget = 1.05;
-const Plan kTinyPlan{200, 60, 100}, kDetectionPlan{3, 40, 1}, kLoadPlan{1, 40, 1};
-
-// Image input [1, 3, side, side]; output a map [1, 2, side, side] or a
-// detection head. The tiny ones are the test models, the others the bench's own.
-struct Model {
-    const char* folder;  // in the build tree
-    const char* name;
-    uint32_t side;
-    bool map;
-};
 const Model kTinyModels[] = {{"models", "dynamic_conv", 32, true}, {"models", "detect_head", 64, false}};
 const Model kDetectionModels[] = {{"bench_models", "dense_map", 640, true}, {"bench_models", "detector", 640, false}};
-
-struct Bench {
-    std::string build;
-    bool quick;
-    std::ofstream report;
-    int threads = 0;
-
-    Plan Scaled(Plan plan) const {
-        if (quick) plan.rounds = std::max(2, plan.rounds / 4);
-        return plan;
-    }
-    std::vector<char> Bytes(const Model& m) const {
-        std::ifstream file(build + "/" + m.folder + "/" + m.name + ".onnx", std::ios::binary);
-        if (!file) throw std::runtime_error(std::string("cannot read the model ") + m.name);
-        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    }
-};
-
-template <class... Args>
-std::string Format(const char* format, Args... args) {
-    char text[512];
-    std::snprintf(text, sizeof text, format, args...);
-    return text;
-}
-
-const char* Verdict(bool met) { return met ? "met" : "**missed**"; }
 
 void InferenceRows(const Model& m, bool tiny, Bench& bench) {
     const std::vector<char> bytes = bench.Bytes(m);
@@ -151,6 +116,21 @@ void HeapRows(const Model& m, uint32_t large_side, Bench& bench) {
     }
 }
 
+// The isolated module against the module, both loaded from the same bytes.
+void IsolatedRows(Bench& bench) {
+    bench.report << "\n| isolated, model, input | form | isolated µs | module µs | isolated − module µs "
+                    "| isolated / module | target |\n|---|---|---|---|---|---|---|\n";
+    for (const Model& m : kTinyModels) IsolatedInferenceRows(m, true, bench);
+    for (const Model& m : kDetectionModels) IsolatedInferenceRows(m, false, bench);
+    bench.report << "\n| a new object's LoadModel, model | isolated ms | module ms | isolated − module ms | target "
+                    "|\n|---|---|---|---|---|\n";
+    IsolatedLoadRow(kTinyModels[0], bench);
+    IsolatedLoadRow(kDetectionModels[1], bench);
+    bench.report << "\n| memory | isolated MiB per object (host and worker, PSS) | module MiB per object "
+                    "|\n|---|---|---|\n";
+    IsolatedMemoryRow(bench.build + "/defaults/object_detection.onnx", bench);
+}
+
 void Run(Bench& bench, const std::string& machine) {
     const std::string openvino = ov::get_openvino_version().buildNumber;
     const Plan tiny = bench.Scaled(kTinyPlan), detection = bench.Scaled(kDetectionPlan);
@@ -176,6 +156,7 @@ void Run(Bench& bench, const std::string& machine) {
                     "|---|---|---|---|---|---|---|\n";
     HeapRows(kTinyModels[0], 320, bench);
     HeapRows(kTinyModels[1], 640, bench);
+    IsolatedRows(bench);
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 # anywhere as a whole:
 #
 #   include/image_ai_inference.h, image_ai_host.h
-#   lib/ (bin/ on Windows)   the module and the part of the OpenVINO runtime it
+#   lib/ (bin/ on Windows)   the module, the isolated module with its worker
+#                            (Linux), and the part of the OpenVINO runtime it
 #                            uses, side by side: the runtime finds its plugins
 #                            and readers next to its own library, and the
 #                            module's RUNPATH is $ORIGIN
@@ -23,6 +24,12 @@ set(TESSARINE_INSTALL_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tessarine)
 install(TARGETS tessarine_openvino
     LIBRARY DESTINATION ${TESSARINE_INSTALL_RUNTIME_DIR}
     RUNTIME DESTINATION ${TESSARINE_INSTALL_RUNTIME_DIR})
+# The isolated module and the worker it starts from its own folder.
+if(TESSARINE_ISOLATED)
+    install(TARGETS tessarine_openvino_isolated tessarine_worker
+        LIBRARY DESTINATION ${TESSARINE_INSTALL_RUNTIME_DIR}
+        RUNTIME DESTINATION ${TESSARINE_INSTALL_RUNTIME_DIR})
+endif()
 install(FILES include/image_ai_inference.h include/image_ai_host.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # The runtime's files, from where the runtime library itself lies (the wheel's

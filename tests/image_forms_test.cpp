@@ -68,21 +68,6 @@ TEST_F(ImageFormsOnCpu, MapCallWhileTheRequestRunsMeetsBusy) {
     EXPECT_EQ(busy.console, "[OpenVINOInstance]DoInference ov::Busy error: " + busy.error);
 }
 
-// detect_head's [1, 84, N]: row c of grid cell (y, x) at stride s is the
-// pixel (y*s, x*s) weighted by (c+1)/100 * (k+1) * (1, -1, 1)[k], plus c/100.
-std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height) {
-    const size_t plane = size_t{width} * height;
-    std::vector<float> out;
-    for (size_t c = 0; c < 84; ++c)
-        for (size_t s : {8, 16, 32})
-            for (size_t y = 0; y < (height + s - 1) / s; ++y)
-                for (size_t x = 0; x < (width + s - 1) / s; ++x) {
-                    const float* pixel = &image[y * s * width + x * s];
-                    out.push_back((c + 1) / 100.f * (pixel[0] - 2 * pixel[plane] + 3 * pixel[2 * plane]) + c / 100.f);
-                }
-    return out;
-}
-
 // Wide, tall and square images, so that N taken from one side twice shows.
 // An empty image, which the runtime refuses, leaves the shape as the last
 // success gave it (the out-pointers: the bad-input catalogue).
@@ -95,7 +80,8 @@ TEST_F(ImageFormsOnCpu, DetectFillsTheHostsBufferWithTheHeadAndReportsItsShape) 
     };
     uint64_t count = 0, dim2 = 0, dim1 = 0;
     std::vector<float> image, output;
-    for (const auto& [width, height, cells] : {std::tuple{100u, 50u, 127ull}, {50u, 100u, 127ull}, {650u, 650u, 8846ull}}) {
+    for (const auto& [width, height, cells] :
+         {std::tuple{100u, 50u, 127ull}, {50u, 100u, 127ull}, {650u, 650u, 8846ull}}) {
         image = Image(width, height);
         output.assign(84 * cells, NAN);
         ASSERT_TRUE(object_->DoInference(width, height, image.data(), output.data(), &count, &dim2, &dim1))

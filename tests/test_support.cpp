@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 
 std::vector<char> ReadFileBytes(const std::string& path) {
@@ -19,9 +20,9 @@ std::vector<char> ReadModel(const std::string& name) {
     return ReadFileBytes(std::string(TESSARINE_MODEL_DIR) + "/" + name + (name.find('.') == name.npos ? ".onnx" : ""));
 }
 
-ObjectPtr NewHostObject() {
-    static const image_ai::ModuleLibrary library(TESSARINE_MODULE_FILE);
-    return library.NewObject();
+ObjectPtr NewHostObject(const char* library) {
+    static std::map<std::string, image_ai::ModuleLibrary> opened;
+    return opened.try_emplace(library, library).first->second.NewObject();
 }
 
 std::vector<float> Image(uint32_t width, uint32_t height, float offset, uint32_t channels) {
@@ -39,6 +40,19 @@ std::vector<float> DynamicConvMap(const std::vector<float>& image) {
         map[plane + p] = 2 * r - b + 0.5f;
     }
     return map;
+}
+
+std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height) {
+    const size_t plane = size_t{width} * height;
+    std::vector<float> out;
+    for (size_t c = 0; c < 84; ++c)
+        for (size_t s : {8, 16, 32})
+            for (size_t y = 0; y < (height + s - 1) / s; ++y)
+                for (size_t x = 0; x < (width + s - 1) / s; ++x) {
+                    const float* pixel = &image[y * s * width + x * s];
+                    out.push_back((c + 1) / 100.f * (pixel[0] - 2 * pixel[plane] + 3 * pixel[2 * plane]) + c / 100.f);
+                }
+    return out;
 }
 
 StdoutCapture::StdoutCapture() {

@@ -20,7 +20,9 @@ std::vector<char> ReadFileBytes(const std::string& path);
 std::vector<char> ReadModel(const std::string& name);  // from the models folder; "dynamic_conv" is .onnx
 
 using ObjectPtr = image_ai::ObjectPtr;
-ObjectPtr NewHostObject();  // from the production library, opened once by path
+// From a module library as a host opens it, once per path: the module's by
+// default, or the isolated module's.
+ObjectPtr NewHostObject(const char* library = TESSARINE_MODULE_FILE);
 inline ObjectPtr NewObject() { return ObjectPtr(InitModule(), ReleaseModule); }  // of this binary's module
 inline Tessarine& AsTessarine(const ObjectPtr& object) { return *static_cast<Tessarine*>(object.get()); }
 
@@ -35,6 +37,9 @@ inline image_ai::OutputDescriptor Descriptor(uint64_t channels) { return image_a
 std::vector<float> Image(uint32_t width, uint32_t height, float offset = 0, uint32_t channels = 3);
 // dynamic_conv's map: map0 = r + g + b, map1 = 2r - b + 0.5.
 std::vector<float> DynamicConvMap(const std::vector<float>& image);
+// detect_head's [1, 84, N]: row c of grid cell (y, x) at stride s is the
+// pixel (y*s, x*s) weighted by (c+1)/100 * (k+1) * (1, -1, 1)[k], plus c/100.
+std::vector<float> DetectHead(const std::vector<float>& image, uint32_t width, uint32_t height);
 
 // What is written to standard output (descriptor 1) between construction and
 // Text(); captures nest.

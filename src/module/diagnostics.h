@@ -45,6 +45,13 @@ void TraceParts(const Parts&... parts) {
 void ConsoleLine(const char* format);
 void ConsoleLine(const char* format, const std::string& argument);
 
+// Where console lines go instead of standard output, each as the exact bytes
+// printf would have written; null (every host) prints them. The isolated
+// module's worker installs one and ships the lines to the host, whose
+// standard output is not the worker's.
+using ConsoleSink = void (*)(const std::string& line);
+void SetConsoleSink(ConsoleSink sink);
+
 using SteadyTime = std::chrono::steady_clock::time_point;
 inline SteadyTime SteadyNow() { return std::chrono::steady_clock::now(); }
 // Whole milliseconds since start, truncated.

@@ -3,7 +3,8 @@
 // production library's tensors form, with the host's output buffers and with
 // outputs the runtime allocates. A case passes when every output of every
 // data set matches ONNX's reference. What the runtime itself gets wrong is not
-// the module's to fix; a case the runtime passes, the module must pass too.
+// the module's to fix; a case the runtime passes, the module must pass too,
+// and so must the isolated module, whose worker runs the same module.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -95,7 +96,9 @@ bool ModulePasses(IImageAIInference& object, Case& c, bool runtime_outputs) {
     return true;
 }
 
-TEST(OnnxNodeCases, TheModuleLosesNoCaseTheRuntimePasses) {
+class OnnxNodeCases : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(OnnxNodeCases, TheModuleLosesNoCaseTheRuntimePasses) {
     std::vector<Case> cases = ReadCases(TESSARINE_NODE_CASES_DIR);
     ov::Core core;
     core.set_property("CPU", ov::hint::inference_precision(ov::element::f32));
@@ -105,7 +108,7 @@ TEST(OnnxNodeCases, TheModuleLosesNoCaseTheRuntimePasses) {
         if (++count[c.kind]; c.kind != "run") continue;
         const std::vector<char> bytes = ReadFileBytes(TESSARINE_NODE_CASES_DIR "/" + c.name + ".onnx");
         const bool runtime = RuntimePasses(core, {bytes.begin(), bytes.end()}, c);
-        ObjectPtr object = NewHostObject();  // a model it cannot load fails every call
+        ObjectPtr object = NewHostObject(GetParam());  // a model it cannot load fails every call
         Capture(*object, [&] { return object->LoadModel(bytes.data(), bytes.size(), -1, 3); });
         const bool in_host = ModulePasses(*object, c, false), runtime_outputs = ModulePasses(*object, c, true);
         count["runtime"] += runtime, count["host_buffers"] += in_host, count["runtime_outputs"] += runtime_outputs;
@@ -113,10 +116,20 @@ TEST(OnnxNodeCases, TheModuleLosesNoCaseTheRuntimePasses) {
             ADD_FAILURE() << "lost " << c.name << (in_host ? ", runtime outputs" : ", host buffers") << " #" << ++lost;
     }
     // Kinds as extract_node_cases.py names them; "runtime", "host_buffers" and "runtime_outputs" count passes.
-    std::printf("ONNX node cases of onnx 1.16.2: %zu, lost %d;", cases.size(), lost);
+    std::printf("ONNX node cases of onnx 1.16.2 through %s: %zu, lost %d;", GetParam(), cases.size(), lost);
     for (const auto& [what, n] : count) std::printf(" %s %d", what.c_str(), n);
     std::printf("\n");
     EXPECT_GT(count["runtime"], count["run"] / 2);  // guards against cases read wrongly, which fail on both sides
 }
+
+#if defined(TESSARINE_ISOLATED_MODULE_FILE)
+INSTANTIATE_TEST_SUITE_P(BothModules, OnnxNodeCases,
+                         ::testing::Values(TESSARINE_MODULE_FILE, TESSARINE_ISOLATED_MODULE_FILE),
+                         [](const auto& info) {
+                             return std::string(info.param) == TESSARINE_MODULE_FILE ? "InProcess" : "Isolated";
+                         });
+#else
+INSTANTIATE_TEST_SUITE_P(TheModule, OnnxNodeCases, ::testing::Values(TESSARINE_MODULE_FILE));
+#endif
 
 }  // namespace

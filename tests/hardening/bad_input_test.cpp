@@ -109,7 +109,9 @@ bool Opened() {  // since the last call
     return read(watch, events, sizeof events) > 0;
 }
 
-struct BadInputs : ::testing::TestWithParam<Row> {
+// Each row against each module library: the module, and the isolated module,
+// whose worker must give the same result, text and line.
+struct BadInputs : ::testing::TestWithParam<std::tuple<Row, const char*>> {
     static void SetUpTestSuite() {
         static char dir[] = "/tmp/tessarine_cwd_XXXXXX";
         ASSERT_TRUE(mkdtemp(dir));
@@ -136,8 +138,8 @@ Row NamesAFile(const char* model, std::string text) {
 }
 
 TEST_P(BadInputs, GiveTheirResultTextAndConsoleLineAndLoseNothing) {
-    const Row& row = GetParam();
-    ObjectPtr object = NewHostObject();
+    const Row& row = std::get<0>(GetParam());
+    ObjectPtr object = NewHostObject(std::get<1>(GetParam()));
     const std::string model = row.model ? row.model : "two_inputs";
     const auto load = [&] { ASSERT_TRUE(Load(*object, ReadModel(model))) << object->GetLastErrorMessage(); };
     if (row.model) load();
@@ -287,7 +289,17 @@ const Row kRows[] = {
      Tensors({R("values", {1, 5}, in.values)}, {Dynamic("no such output")}), kOk, ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs, ::testing::ValuesIn(kRows),
-                         [](const auto& info) { return std::regex_replace(info.param.label, std::regex("\\."), "_"); });
+#if defined(TESSARINE_ISOLATED_MODULE_FILE)
+#define TESSARINE_CATALOGUE_LIBRARIES TESSARINE_MODULE_FILE, TESSARINE_ISOLATED_MODULE_FILE
+#else  // a sanitized build, which has no isolated module (cmake/isolated.cmake)
+#define TESSARINE_CATALOGUE_LIBRARIES TESSARINE_MODULE_FILE
+#endif
+INSTANTIATE_TEST_SUITE_P(Catalogue, BadInputs,
+                         ::testing::Combine(::testing::ValuesIn(kRows), ::testing::Values(TESSARINE_CATALOGUE_LIBRARIES)),
+                         [](const auto& info) {
+                             const bool isolated = std::string(std::get<1>(info.param)) != TESSARINE_MODULE_FILE;
+                             return std::regex_replace(std::get<0>(info.param).label, std::regex("\\."), "_") +
+                                    (isolated ? "_Isolated" : "");
+                         });
 
 }  // namespace

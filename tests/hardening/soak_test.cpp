@@ -1,7 +1,9 @@
 // Long runs through the production library, as a host loads it: nothing may
 // be left behind over many loads, rebuilds and calls, and an object on
 // another thread, made, loaded and run while the soak's object runs, must
-// compute what that object computed alone (objects share nothing).
+// compute what that object computed alone (objects share nothing). The
+// isolated module runs the same soaks (but on MULTI): its host side, which
+// copies every tensor and maps memory per object, may keep nothing either.
 //
 // Memory is read as floors (the lowest reading over ten consecutive cycles,
 // after the allocator has handed its free pages back, with one malloc arena):
@@ -69,6 +71,7 @@ struct SoakCase {
     std::vector<float> (*run)(IImageAIInference&, int);
     // A load in every cycle, else one; MULTI on the NPU double, where every new size rebuilds.
     bool loads = false, on_multi = false;
+    const char* library = TESSARINE_MODULE_FILE;  // or the isolated module's, whose workers must leave nothing either
 };
 
 // Lowers a floor of resident and heap KiB to what is held now.
@@ -88,13 +91,13 @@ TEST_P(Soak, LeavesNothingBehind) {
     long floors[2][2] = {{LONG_MAX, LONG_MAX}, {LONG_MAX, LONG_MAX}};  // after the first quarter, at the end
     // Cycles of a new object; what its first odd and even calls computed.
     const auto soak = [&](int cycles, bool measure) {
-        ObjectPtr object = c.on_multi ? NewObject() : NewHostObject();
+        ObjectPtr object = c.on_multi ? NewObject() : NewHostObject(c.library);
         if (c.on_multi) AsTessarine(object).core = CoreWithNpuDouble();
         std::vector<std::vector<float>> first(2);
         for (int i = 1; i <= cycles && !HasFailure(); ++i) {
             // Every third cycle on a new object (its core, plugins and threads
             // go too); odd cycles load over a loaded model, from another address.
-            if (c.loads && i % 3 == 0) object = NewHostObject();
+            if (c.loads && i % 3 == 0) object = NewHostObject(c.library);
             // A failed load shows in the call; -2 is MULTI.
             if (c.loads || i == 1) object->LoadModel((i % 2 ? copy : model).data(), model.size(), -1 - c.on_multi, 3);
             const std::vector<float> got = c.run(*object, i);
@@ -121,8 +124,15 @@ TEST_P(Soak, LeavesNothingBehind) {
 }
 
 // Loads and releases, rebuilds on MULTI, then 10,000 calls of each form (the tensors form's with rejections).
+// The same through the isolated module, but for MULTI, which its worker cannot be given the NPU double for.
 const SoakCase kSoaks[] = {{"wide_matmul", Tensors, true}, {"dynamic_conv", Picture<false>, false, true},
-                           {"dynamic_conv", Picture<false>}, {"detect_head", Picture<true>}, {"wide_matmul", Tensors}};
+                           {"dynamic_conv", Picture<false>}, {"detect_head", Picture<true>}, {"wide_matmul", Tensors},
+#if defined(TESSARINE_ISOLATED_MODULE_FILE)
+                           {"wide_matmul", Tensors, true, false, TESSARINE_ISOLATED_MODULE_FILE},
+                           {"detect_head", Picture<true>, false, false, TESSARINE_ISOLATED_MODULE_FILE},
+                           {"wide_matmul", Tensors, false, false, TESSARINE_ISOLATED_MODULE_FILE},
+#endif
+};
 INSTANTIATE_TEST_SUITE_P(Cycles, Soak, testing::ValuesIn(kSoaks));
 
 }  // namespace

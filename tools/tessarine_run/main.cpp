@@ -14,7 +14,16 @@ namespace {
 void AddCommon(CLI::App& mode, CommonOptions& options, const std::string& default_model) {
     options.module = TESSARINE_MODULE_FILE;
     options.model = default_model;
-    mode.add_option("--module", options.module, "the inference module library to load")->capture_default_str();
+    CLI::Option* module =
+        mode.add_option("--module", options.module, "the inference module library to load")->capture_default_str();
+#if defined(TESSARINE_ISOLATED_MODULE_FILE)
+    mode.add_flag_callback(
+            "--isolated", [&options] { options.module = TESSARINE_ISOLATED_MODULE_FILE; },
+            "load the isolated module, which runs the model in a confined worker process")
+        ->excludes(module);
+#else
+    (void)module;
+#endif
     mode.add_option("--model", options.model, "the model file, read whole into memory")->capture_default_str();
     mode.add_option("--device", options.device, "device index: -1 CPU, 0+ GPU, -2 NPU, -3 NPU,GPU,CPU")
         ->capture_default_str();
