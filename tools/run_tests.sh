@@ -10,7 +10,7 @@ ctest --test-dir "$build" --output-on-failure -j"$(nproc)" -E '^onnx_node_cases$
 # that a machine with AVX-512 or AMX proves the path of a CPU without bf16 or
 # f16 as well; on an AVX2 machine this is the same run twice.
 ONEDNN_MAX_CPU_ISA=AVX2 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" \
-    -R '^(Lifecycle|Loads|Traces|ImageFormsOnCpu|TensorsForm|RebuildOnNpu|host_tool)' "$@"
+    -R '^(Lifecycle|Loads|Traces|ImageFormsOnCpu|TensorsForm|RebuildOnNpu|BothModules|host_tool)' "$@"
 # The ONNX node cases on their own, verbose, so that their counts show.
 ctest --test-dir "$build" --verbose -R '^onnx_node_cases$'
 # The suite again under the sanitizers, and each fuzz target for a minute.
