@@ -2,8 +2,9 @@
 # prefix, move the tree elsewhere, build tests/bundle/host against the moved
 # package in a project of its own, and run it. Every shared object the host
 # maps must come from the moved tree or the system, none from this checkout,
-# its build or the runtime the module was built against. Then, with the
-# module gone, the same host must fail with a clear message.
+# its build or the runtime the module was built against. The same host runs
+# on the moved isolated module, where available. Then, with the module gone,
+# the same host must fail with a clear message.
 #
 # cmake -DBUILD_DIR=... -DCONFIG=... -DHOST_SOURCE=... -DCXX=... -DMODEL=...
 #       -DSOURCE_DIR=... -DRUNTIME_DIR=... -P bundle_test.cmake
@@ -41,6 +42,16 @@ foreach(name libtessarine_openvino libopenvino libtbb libopenvino_intel_cpu_plug
         string(APPEND problems "the host did not map ${name} from the moved tree\n")
     endif()
 endforeach()
+
+# The isolated module from the moved tree starts its worker from there, and
+# the host process itself maps no part of the runtime.
+file(GLOB_RECURSE isolated "${moved}/libtessarine_openvino_isolated.so")
+if(isolated)
+    run("${work}/host/bundle_host" "${MODEL}" "${isolated}")
+    if(out MATCHES "mapped [^\n]*/libopenvino")
+        string(APPEND problems "the host of the isolated module mapped the runtime:\n${out}\n")
+    endif()
+endif()
 
 file(GLOB_RECURSE module "${moved}/libtessarine_openvino.so")
 file(REMOVE ${module})
