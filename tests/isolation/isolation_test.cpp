@@ -56,17 +56,27 @@ protected:
     ObjectPtr object_ = NewHostObject(TESSARINE_ISOLATED_MODULE_FILE);
 };
 
+// Most of these read past a node's inputs or outputs, which is undefined: a
+// read of garbage may as well end in the runtime's own exception (a
+// std::bad_alloc for a size read from past the end) as in a signal. Either
+// way the call fails with its line and the object goes on; at least one
+// model must really have ended its worker.
 TEST_F(HostileModels, LoadsThatCrashTheRuntimeCostOneCall) {
     ASSERT_GE(HostileModelFiles("load_crash_").size(), 5u);
+    size_t workers_ended = 0;
     for (const std::string& name : HostileModelFiles("load_crash_")) {
         SCOPED_TRACE(name);
         const std::vector<char> model = ReadFileBytes(std::string(TESSARINE_HOSTILE_MODEL_DIR "/") + name);
         const Outcome load = Capture(*object_, [&] { return object_->LoadModel(model.data(), model.size(), -1, 3); });
         EXPECT_FALSE(load.ok);
-        EXPECT_EQ(load.error.rfind("the worker process ended with signal ", 0), 0u) << load.error;
-        EXPECT_EQ(load.console, "[OpenVINOInstance]Load model std::exception error: " + load.error);
+        const bool ended = load.error.rfind("the worker process ended with signal ", 0) == 0;
+        workers_ended += ended;
+        const std::string kind = ended || load.console.find("ov::Exception") == std::string::npos ? "std::exception"
+                                                                                                   : "ov::Exception";
+        EXPECT_EQ(load.console, "[OpenVINOInstance]Load model " + kind + " error: " + load.error);
         ExpectGoodModelRuns();
     }
+    EXPECT_GE(workers_ended, 1u);
 }
 
 TEST_F(HostileModels, RunsThatReadOrWriteFarCostOneCall) {
