@@ -137,7 +137,7 @@ void Run(Bench& bench, const std::string& machine) {
     bench.report << "# Benchmark report\n\n"
                  << (bench.quick ? "**A quick run: too few rounds for real numbers.**\n\n" : "")
                  << Format("Machine: %s. OpenVINO %s. Rounds: %d of %d calls each on the tiny models, %d of %d on "
-                           "the 640x640 ones, %d of one load. The method is the README's (Performance).\n\n",
+                           "the 640x640 ones, %d of one load. The method is in docs/performance.md.\n\n",
                            machine.c_str(), openvino.substr(0, openvino.find('-')).c_str(), tiny.rounds,
                            tiny.calls_per_round, detection.rounds, detection.calls_per_round,
                            bench.Scaled(kLoadPlan).rounds)

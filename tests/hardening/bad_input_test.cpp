@@ -4,7 +4,7 @@
 // error, console line), and that nothing is lost: no input buffer is written,
 // a refused call writes no output either, no file is opened in the current
 // directory, and the object then serves a plain call (after a reload where an
-// empty image has spoilt the CPU plugin's compiled model, see README).
+// empty image has spoilt the CPU plugin's compiled model, see docs/behaviour.md).
 //
 // The module's own texts are compared whole. The runtime's are quoted only
 // where they show what the module handed over (a tensor's name, a shape);
