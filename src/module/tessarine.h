@@ -53,9 +53,6 @@ public:
                         const std::vector<std::string>& reshape_names,
                         const std::vector<std::vector<int64_t>>& reshape_dims, ov::element::Type element_type);
 
-    // The trace sink (src/module/diagnostics.h).
-    void Trace(std::string text);
-
     std::shared_ptr<ov::Core> core;
     std::shared_ptr<ov::Model> model;
     std::shared_ptr<ov::Model> built_model;
