@@ -4,7 +4,8 @@
 // pointed at the request's own results afterwards.
 #include <algorithm>
 
-#include "inference/bindings.h"
+#include "request/bindings.h"
+#include "request/new_request.h"
 #include "inference/rebuild.h"
 #include "inference/tensor_records.h"
 
@@ -64,19 +65,6 @@ void BindHostOutputs(ov::InferRequest& request, RequestPorts& ports, const Bound
         }
         ports.outputs.Bind(request, false, ports.outputs.PortOf(names[i]), &names[i], bound.outputs[i]);
     }
-}
-
-// A request keeps the output tensors it was last given: run with outputs left
-// to the runtime, it would write into the host buffers of an earlier call
-// (freed by now, perhaps), hand them back as the object's own memory, and fail
-// once a result outgrew them. A new request from the same compiled model
-// allocates its own; only the inputs this call binds carry over. The request's
-// own compiled model is used: a reload whose compile failed leaves the old
-// request without the object's compiled_model.
-void OwnOutputsAgain(ov::InferRequest& request, RequestPorts& ports) {
-    if (!ports.outputs_in_host_memory) return;
-    request = request.get_compiled_model().create_infer_request();
-    ports.ForgetHeld();
 }
 
 void RunBound(ov::InferRequest& request, RequestPorts& ports, const BoundTensors& bound,

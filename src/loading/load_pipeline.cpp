@@ -2,13 +2,12 @@
 
 #include <stdexcept>
 
-#include "inference/request_ports.h"
 #include "loading/device_config.h"
 #include "loading/model_io_records.h"
-#include "loading/passed_through_outputs.h"
 #include "model_checks/model_bytes.h"
 #include "module/console_formats.h"
 #include "module/diagnostics.h"
+#include "request/new_request.h"
 
 namespace {
 
@@ -57,16 +56,6 @@ void Reshape(ov::Model& model, const LoadCall& call) {
     TraceParts(console::kReshapeDone, MillisecondsSince(start), "ms");
 }
 
-// The previous request is replaced by this assignment only; what is known of
-// its ports goes with it.
-bool CreateRequest(Tessarine& object) {
-    std::vector<size_t> passed_through = FindPassedThroughOutputs(*object.compiled_model, *object.built_model);
-    ov::InferRequest request = object.compiled_model->create_infer_request();
-    object.infer_request = request ? std::make_shared<ov::InferRequest>(std::move(request)) : nullptr;
-    object.request_ports.Reset(*object.compiled_model, std::move(passed_through));
-    return object.infer_request != nullptr;
-}
-
 bool RunLoadSteps(Tessarine& object, const LoadCall& call) {
     ReleaseIfChanged(object, call);
     const std::string device_name = DeviceNameFor(call.device_index);
@@ -94,7 +83,7 @@ bool RunLoadSteps(Tessarine& object, const LoadCall& call) {
     if (!object.compiled_model)
         return ReportEmpty(console::kCompileFailed, console::kCompileFailed);
     DumpSupportedProperties(object.compiled_model);
-    if (!CreateRequest(object))
+    if (!CreateRequest(*object.compiled_model, *object.built_model, object.infer_request, object.request_ports))
         return ReportEmpty(console::kCreateRequestFailed, console::kCreateRequestFailed);
     return true;
 }
