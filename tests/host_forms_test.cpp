@@ -49,7 +49,9 @@ TEST_P(HostForms, MapWritesEachSizeIntoTheHostsBuffer) {
         Guarded map(2 * width * height);
         const Outcome outcome =
             Run([&] { return object_->DoInference(width, height, image.data(), desc.data(), width, height, map.data()); });
-        ASSERT_TRUE(outcome.ok && outcome.console.empty() && outcome.error.empty()) << outcome.error;
+        ASSERT_TRUE(outcome.ok) << outcome.error;
+        ASSERT_TRUE(outcome.console.empty()) << outcome.error;
+        ASSERT_TRUE(outcome.error.empty()) << outcome.error;
         EXPECT_EQ(map.Inside(), DynamicConvMap(image));
         EXPECT_TRUE(map.GuardsKept());
     }
@@ -88,7 +90,9 @@ TEST_P(HostForms, TensorsFillHostBuffersOrPointRecordsAtTheObjectsMemory) {
     std::vector<TensorData> runtime = {Record("sum", {1, -1}, nullptr), Record("difference", {-1, 4}, nullptr)};
     ASSERT_TRUE(object_->DoInference(inputs, runtime)) << object_->GetLastErrorMessage();
     for (const TensorData& record : runtime) {
-        ASSERT_TRUE(record.size == 4 && record.dims == std::vector<int64_t>({1, 4}) && record.data);
+        ASSERT_TRUE(record.size == 4);
+        ASSERT_TRUE(record.dims == std::vector<int64_t>({1, 4}));
+        ASSERT_TRUE(record.data);
         for (int i = 0; i < 4; ++i)
             EXPECT_EQ(static_cast<const float*>(record.data)[i], record.name == "sum" ? a[i] + b[i] : a[i] - b[i]);
     }

@@ -116,7 +116,8 @@ struct BadInputs : ::testing::TestWithParam<std::tuple<Row, const char*>> {
         static char dir[] = "/tmp/tessarine_cwd_XXXXXX";
         ASSERT_TRUE(mkdtemp(dir));
         for (const char* name : {"/tessarine_secret.bin", "/.bin"}) std::ofstream(dir + std::string(name)) << "SECRET";
-        ASSERT_TRUE(watch >= 0 && inotify_add_watch(watch, dir, IN_OPEN) >= 0);
+        ASSERT_TRUE(watch >= 0);
+        ASSERT_TRUE(inotify_add_watch(watch, dir, IN_OPEN) >= 0);
         std::filesystem::current_path(dir);
     }
     static void TearDownTestSuite() { std::filesystem::remove_all(std::filesystem::current_path()); }
