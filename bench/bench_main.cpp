@@ -137,7 +137,7 @@ void Run(Bench& bench, const std::string& machine) {
     bench.report << "# Benchmark report\n\n"
                  << (bench.quick ? "**A quick run: too few rounds for real numbers.**\n\n" : "")
                  << Format("Machine: %s. OpenVINO %s. Rounds: %d of %d calls each on the tiny models, %d of %d on "
-                           "the 640x640 ones, %d of one load. The method is the README's (Performance).\n\n",
+                           "the 640x640 ones, %d of one load. The method is in docs/performance.md.\n\n",
                            machine.c_str(), openvino.substr(0, openvino.find('-')).c_str(), tiny.rounds,
                            tiny.calls_per_round, detection.rounds, detection.calls_per_round,
                            bench.Scaled(kLoadPlan).rounds)
@@ -159,6 +159,16 @@ void Run(Bench& bench, const std::string& machine) {
     IsolatedRows(bench);
 }
 
+// LoadModel's CPU properties, as text, for compare_runtimes.py, which cannot
+// link the module but must configure OpenVINO as it does.
+void WriteCpuProperties(const std::string& build_dir) {
+    const std::string path = build_dir + "/cpu_properties.txt";
+    std::ofstream out(path);
+    for (const auto& [key, value] : CpuProperties(Tessarine::PrecisionToElementType(kPrecisionCode)))
+        out << key << '\t' << value.as<std::string>() << '\n';
+    if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,6 +182,7 @@ int main(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
     try {
+        WriteCpuProperties(argv[1]);
         Bench bench{argv[1], argc > 4 && std::strcmp(argv[4], "--quick") == 0, std::ofstream(argv[2])};
         Run(bench, argv[3]);
         if (!bench.report.flush()) throw std::runtime_error(std::string("cannot write ") + argv[2]);

@@ -3,6 +3,7 @@
 over the same arrays with no copy and with the threads OpenVINO takes under LoadModel's configuration; adds a table
 to the report. Usage: compare_runtimes.py BUILD_DIR REPORT.md [--quick]
 """
+import os
 import statistics
 import sys
 import time
@@ -14,9 +15,6 @@ import openvino as ov
 # Folder in the build tree, model, input side, (warm-up calls, rounds, calls per round), as in bench_main.cpp.
 CASES = (("models", "dynamic_conv", 32, (200, 60, 100)), ("models", "detect_head", 64, (200, 60, 100)),
          ("bench_models", "dense_map", 640, (3, 40, 1)), ("bench_models", "detector", 640, (3, 40, 1)))
-# LoadModel's configuration of the CPU for precision code 3.
-CPU_CONFIG = {"EXECUTION_MODE_HINT": "PERFORMANCE", "INFERENCE_PRECISION_HINT": "f32",
-              "SCHEDULING_CORE_TYPE": "ANY_CORE", "ENABLE_CPU_PINNING": True}
 # Each runtime's worker threads spin for a while after a run before they sleep; on two cores that spinning slowed
 # whichever runtime ran next by half, so every sample starts after this pause.
 PAUSE_S = 0.05
@@ -39,9 +37,15 @@ def time_interleaved(calls, warmup, rounds, per_round):
     return samples
 
 
-def compare(core, path, name, side, plan):
+def cpu_properties(build):
+    """LoadModel's configuration of the CPU for precision code 3, as the bench (which links the module) wrote it."""
+    with open(os.path.join(build, "cpu_properties.txt")) as lines:
+        return dict(line.rstrip("\n").split("\t", 1) for line in lines if line.strip())
+
+
+def compare(core, path, name, side, plan, cpu_config):
     image = np.random.default_rng(5).uniform(-1, 1, (1, 3, side, side)).astype(np.float32)
-    compiled = core.compile_model(path, "CPU", CPU_CONFIG)
+    compiled = core.compile_model(path, "CPU", cpu_config)
     threads = int(compiled.get_property("INFERENCE_NUM_THREADS"))
     options = ort.SessionOptions()
     options.intra_op_num_threads, options.inter_op_num_threads = threads, 1
@@ -82,10 +86,11 @@ def main():
     build, report = sys.argv[1:3]
     quick = "--quick" in sys.argv[3:]
     core = ov.Core()
+    cpu_config = cpu_properties(build)
     rows = []
     for folder, name, side, (warmup, rounds, per_round) in CASES:
         plan = (warmup, max(2, rounds // 4) if quick else rounds, per_round)
-        rows.append(compare(core, f"{build}/{folder}/{name}.onnx", name, side, plan))
+        rows.append(compare(core, f"{build}/{folder}/{name}.onnx", name, side, plan, cpu_config))
     with open(report, "a") as f:
         f.write(f"\nOpenVINO {ov.__version__.split('-')[0]} against ONNX Runtime {ort.__version__} (CPU provider), "
                 f"on {cpu_name()}, both through Python in one process, in the same rounds:\n\n| model, input | OpenVINO µs "

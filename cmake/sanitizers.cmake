@@ -24,6 +24,10 @@ add_compile_options(${TESSARINE_SANITIZER_FLAGS})
 add_link_options(-fsanitize=address,undefined)
 
 target_compile_options(tessarine_module PRIVATE ${TESSARINE_SANITIZER_FLAGS})
+if(TESSARINE_FUZZ)
+    # Coverage for the fuzz targets (tests/hardening/fuzz), which link these objects.
+    target_compile_options(tessarine_module PRIVATE -fsanitize=fuzzer-no-link)
+endif()
 target_link_options(tessarine_openvino PRIVATE -fsanitize=address,undefined)
 # The sanitizer runtimes live in the executable that loads the module, as they
 # must when a sanitized library is dlopened; the module's own link therefore

@@ -71,8 +71,6 @@ public:
 
     using InitFn = IImageAIInference* (*)();
     using ReleaseFn = void (*)(IImageAIInference*);
-    InitFn Init() const { return init_; }
-    ReleaseFn Release() const { return release_; }
 
 private:
     InitFn init_ = nullptr;

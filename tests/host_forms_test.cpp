@@ -49,7 +49,9 @@ TEST_P(HostForms, MapWritesEachSizeIntoTheHostsBuffer) {
         Guarded map(2 * width * height);
         const Outcome outcome =
             Run([&] { return object_->DoInference(width, height, image.data(), desc.data(), width, height, map.data()); });
-        ASSERT_TRUE(outcome.ok && outcome.console.empty() && outcome.error.empty()) << outcome.error;
+        ASSERT_TRUE(outcome.ok) << outcome.error;
+        ASSERT_TRUE(outcome.console.empty()) << outcome.error;
+        ASSERT_TRUE(outcome.error.empty()) << outcome.error;
         EXPECT_EQ(map.Inside(), DynamicConvMap(image));
         EXPECT_TRUE(map.GuardsKept());
     }
@@ -79,12 +81,18 @@ TEST_P(HostForms, TensorsFillHostBuffersOrPointRecordsAtTheObjectsMemory) {
     std::vector<TensorData> bound = {Record("difference", {1, 4}, difference.data()), Record("sum", {1, 4}, sum.data())};
     const std::vector<TensorData> inputs = {Record("b", {1, 4}, b), Record("a", {1, 4}, a)};
     ASSERT_TRUE(object_->DoInference(inputs, bound)) << object_->GetLastErrorMessage();
-    for (int i = 0; i < 4; ++i) EXPECT_TRUE(sum.Inside()[i] == a[i] + b[i] && difference.Inside()[i] == a[i] - b[i]);
-    EXPECT_TRUE(sum.GuardsKept() && difference.GuardsKept());
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(sum.Inside()[i] == a[i] + b[i]);
+        EXPECT_TRUE(difference.Inside()[i] == a[i] - b[i]);
+    }
+    EXPECT_TRUE(sum.GuardsKept());
+    EXPECT_TRUE(difference.GuardsKept());
     std::vector<TensorData> runtime = {Record("sum", {1, -1}, nullptr), Record("difference", {-1, 4}, nullptr)};
     ASSERT_TRUE(object_->DoInference(inputs, runtime)) << object_->GetLastErrorMessage();
     for (const TensorData& record : runtime) {
-        ASSERT_TRUE(record.size == 4 && record.dims == std::vector<int64_t>({1, 4}) && record.data);
+        ASSERT_TRUE(record.size == 4);
+        ASSERT_TRUE(record.dims == std::vector<int64_t>({1, 4}));
+        ASSERT_TRUE(record.data);
         for (int i = 0; i < 4; ++i)
             EXPECT_EQ(static_cast<const float*>(record.data)[i], record.name == "sum" ? a[i] + b[i] : a[i] - b[i]);
     }
@@ -134,10 +142,12 @@ TEST_P(HostForms, FailuresPrintTheirLineDuringTheCall) {
     std::vector<TensorData> outputs = {Record("map", {1, 2, 4, 4}, map.data())};
     const Outcome empty = Run([&] { return object_->DoInference({}, outputs); });
     const Outcome null = Run([&] { return object_->DoInference(4, 4, nullptr, nullptr, 4, 4, map.data()); });
-    EXPECT_TRUE(!empty.ok && empty.error == "inputs is empty." &&
-                empty.console == "[OpenVINOInstance]DoInference error: inputs is empty.");
-    EXPECT_TRUE(!null.ok && null.error == "input_data or output_data is nullptr." &&
-                null.console == "[OpenVINOInstance]DoInference error: input_data or output_data is nullptr.");
+    EXPECT_TRUE(!empty.ok);
+    EXPECT_TRUE(empty.error == "inputs is empty.");
+    EXPECT_TRUE(empty.console == "[OpenVINOInstance]DoInference error: inputs is empty.");
+    EXPECT_TRUE(!null.ok);
+    EXPECT_TRUE(null.error == "input_data or output_data is nullptr.");
+    EXPECT_TRUE(null.console == "[OpenVINOInstance]DoInference error: input_data or output_data is nullptr.");
     const Outcome bad = Run([&] { return object_->LoadModel(model_.data(), model_.size() / 2, -1, 3); });
     EXPECT_FALSE(bad.ok);
     EXPECT_EQ(bad.console.rfind("[OpenVINOInstance]Load model ", 0), 0u) << bad.console;

@@ -31,8 +31,9 @@ TEST_F(ImageFormsOnCpu, MapWritesEachSizeIntoTheHostsBufferWithoutRebuild) {
         std::copy(pixels.begin(), pixels.end(), image.begin());
         std::fill(map.begin(), map.end(), 1e30f);  // a value no run writes
         const Outcome outcome = MapInto(width, height, image.data(), map.data());
-        ASSERT_TRUE(outcome.ok && outcome.console.empty() && outcome.Traced("Ready reload model") == 0)
-            << outcome.error;
+        ASSERT_TRUE(outcome.ok) << outcome.error;
+        ASSERT_TRUE(outcome.console.empty()) << outcome.error;
+        ASSERT_TRUE(outcome.Traced("Ready reload model") == 0) << outcome.error;
         EXPECT_EQ(std::vector<float>(map.begin(), map.begin() + 2 * width * height), DynamicConvMap(pixels));
     }
     std::vector<float> other_image = Image(2, 9, -5), other_map(2 * 2 * 9);

@@ -16,8 +16,15 @@ std::vector<int64_t> Shape(IImageAIInference& object, bool input, uint32_t index
 
 // Everything but the core, the precision and the recorded ports is dropped.
 void ExpectReleased(const Tessarine& o) {
-    EXPECT_TRUE(!o.model && !o.built_model && !o.compiled_model && !o.infer_request && !o.weights);
-    EXPECT_TRUE(o.model_string.empty() && o.last_error.empty() && !o.model_data && o.model_size == 0);
+    EXPECT_TRUE(!o.model);
+    EXPECT_TRUE(!o.built_model);
+    EXPECT_TRUE(!o.compiled_model);
+    EXPECT_TRUE(!o.infer_request);
+    EXPECT_TRUE(!o.weights);
+    EXPECT_TRUE(o.model_string.empty());
+    EXPECT_TRUE(o.last_error.empty());
+    EXPECT_TRUE(!o.model_data);
+    EXPECT_TRUE(o.model_size == 0);
     EXPECT_EQ(std::vector<int32_t>({o.current_gpu_index, o.input_width, o.input_height}), std::vector<int32_t>(3, -1));
 }
 
@@ -27,7 +34,8 @@ TEST(Lifecycle, ReleaseKeepsOnlyTheCoreTheShapesAndThePrecision) {
     ObjectPtr object = NewObject();
     Tessarine& o = AsTessarine(object);
     for (int releases = 0; releases < 2; ++releases, object->ReleaseModel()) {
-        EXPECT_TRUE(!o.core && o.precision_code == 3);
+        EXPECT_TRUE(!o.core);
+        EXPECT_TRUE(o.precision_code == 3);
         ExpectReleased(o);
         for (bool input : {true, false}) EXPECT_EQ(Shape(*object, input, 0), std::vector<int64_t>({U, U, U, U, U, 0}));
     }
@@ -37,7 +45,8 @@ TEST(Lifecycle, ReleaseKeepsOnlyTheCoreTheShapesAndThePrecision) {
     std::shared_ptr<ov::Core> core = o.core;
     object->ReleaseModel();
     ExpectReleased(o);
-    EXPECT_TRUE(o.core == core && o.precision_code == 17);
+    EXPECT_TRUE(o.core == core);
+    EXPECT_TRUE(o.precision_code == 17);
     EXPECT_EQ(Shape(*object, true, 0), (std::vector<int64_t>{1, 3, 224, 224, U, 4}));
     EXPECT_EQ(Shape(*object, false, 0), (std::vector<int64_t>{1, 10, U, U, U, 2}));
 

@@ -27,10 +27,13 @@ TEST_F(Loads, OnlyAnotherBufferReleasesAndIsCopiedAgain) {
     O().last_error = "an earlier failure";
     std::fill(model.begin(), model.end(), '\x5a');
     const Outcome same = LoadBytes(model);
-    EXPECT_TRUE(same.ok && same.error == "an earlier failure" && same.Traced("Tessarine::ReleaseModel()") == 0);
+    EXPECT_TRUE(same.ok);
+    EXPECT_TRUE(same.error == "an earlier failure");
+    EXPECT_TRUE(same.Traced("Tessarine::ReleaseModel()") == 0);
     const Outcome other = LoadBytes(conv_);
-    EXPECT_TRUE(other.error.empty() && other.Traced("Tessarine::ReleaseModel()") == 1 &&
-                O().model_data == conv_.data());
+    EXPECT_TRUE(other.error.empty());
+    EXPECT_TRUE(other.Traced("Tessarine::ReleaseModel()") == 1);
+    EXPECT_TRUE(O().model_data == conv_.data());
     ASSERT_FALSE(LoadBytes(std::vector<char>(256, '\x5a')).ok);
     EXPECT_EQ(O().model, nullptr);
     EXPECT_EQ(O().input_names, std::vector<std::string>{"image"});

@@ -42,10 +42,16 @@ TEST_F(TensorsForm, BindsByNameIntoTheHostsBuffersOrPointsTheRecordsAtTheRuntime
     std::vector<TensorData> bound = {Record("difference", {1, 4}, difference_), Record("sum", {1, 4}, sum_)};
     for (TensorData& record : bound) record.size = 99, record.reserved = 7;
     ASSERT_TRUE(Tensors({ab_[1], ab_[0]}, bound).ok);
-    for (int i = 0; i < 4; ++i) EXPECT_TRUE(sum_[i] == a_[i] + b_[i] && difference_[i] == a_[i] - b_[i]) << i;
-    for (const TensorData& record : bound)
-        EXPECT_TRUE(record.data == (record.name == "sum" ? sum_ : difference_) && record.size == 99 &&
-                    record.reserved == 7 && record.dims == std::vector<int64_t>({1, 4}));
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(sum_[i] == a_[i] + b_[i]) << i;
+        EXPECT_TRUE(difference_[i] == a_[i] - b_[i]) << i;
+    }
+    for (const TensorData& record : bound) {
+        EXPECT_TRUE(record.data == (record.name == "sum" ? sum_ : difference_));
+        EXPECT_TRUE(record.size == 99);
+        EXPECT_TRUE(record.reserved == 7);
+        EXPECT_TRUE(record.dims == std::vector<int64_t>({1, 4}));
+    }
     std::fill(sum_, sum_ + 4, -9.0f);
     for (std::vector<TensorData> outputs :
          std::vector<std::vector<TensorData>>{{Record("sum", {1, 4}, sum_), Record("difference", {1, -1}, nullptr)},
@@ -71,8 +77,11 @@ TEST_F(TensorsForm, APortNamedTwiceTakesTheLaterBuffer) {
     std::vector<TensorData> outputs = {Record("sum", {1, 4}, first_sum), Record("difference", {1, 4}, difference_),
                                        Record("sum", {1, 4}, sum_)};
     ASSERT_TRUE(Tensors({Record("a", {1, 4}, first_a), ab_[1], ab_[0]}, outputs).ok);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_TRUE(sum_[i] == a_[i] + b_[i] && difference_[i] == a_[i] - b_[i] && first_sum[i] == -7) << i;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(sum_[i] == a_[i] + b_[i]) << i;
+        EXPECT_TRUE(difference_[i] == a_[i] - b_[i]) << i;
+        EXPECT_TRUE(first_sum[i] == -7) << i;
+    }
 }
 
 // A request keeps the output tensors it was last given: a call that left
@@ -136,9 +145,11 @@ TEST_F(TensorsForm, OutputsThatAreInputsHoldTheirValuesBesideOutputsComputedFrom
             std::vector<TensorData> outputs = {Record("y", {1, four}, y), Record("z", {1, 4}, z),
                                                Record("m", {1, 4}, m), Record("k", {2}, k, DATA_TYPE_INT64)};
             ASSERT_TRUE(Tensors({Record("x", {1, 4}, x), Record("n", {2}, n, DATA_TYPE_INT64)}, outputs).ok) << base;
-            for (int i = 0; i < 4; ++i)
-                EXPECT_TRUE(Floats(outputs[0])[i] == x[i] + 1 && Floats(outputs[1])[i] == x[i] &&
-                            Floats(outputs[2])[i] == x[i]) << base;
+            for (int i = 0; i < 4; ++i) {
+                EXPECT_TRUE(Floats(outputs[0])[i] == x[i] + 1) << base;
+                EXPECT_TRUE(Floats(outputs[1])[i] == x[i]) << base;
+                EXPECT_TRUE(Floats(outputs[2])[i] == x[i]) << base;
+            }
             EXPECT_EQ(std::memcmp(outputs[3].data, n, sizeof n), 0) << base;
             EXPECT_EQ(k[0], four < 0 ? -5 : n[0]) << "a host buffer was written instead of the runtime's";
         }
@@ -149,24 +160,28 @@ TEST_F(TensorsForm, OutputsThatAreInputsHoldTheirValuesBesideOutputsComputedFrom
     float x[4] = {-1, 2, -3, 4}, y[4], x_out[4], c[4];
     std::vector<TensorData> outputs = {Record("y", {1, 4}, y), Record("x", {1, 4}, x_out), Record("c", {1, 4}, c)};
     ASSERT_TRUE(Tensors({Record("x", {1, 4}, x)}, outputs).ok);
-    for (int i = 0; i < 4; ++i) EXPECT_TRUE(y[i] == std::max(x[i], 0.f) && x_out[i] == x[i] && c[i] == 3) << i;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(y[i] == std::max(x[i], 0.f)) << i;
+        EXPECT_TRUE(x_out[i] == x[i]) << i;
+        EXPECT_TRUE(c[i] == 3) << i;
+    }
 }
 
 // Each typed model takes only tensors of its own element type, so a code
 // mapped to another type fails.
 TEST_F(TensorsForm, EachDataTypeCodeRunsItsTypedModel) {
-    ExpectTypedModelRuns<bool>("typed_bool", 0, {true, false, true, true, false, false});
-    ExpectTypedModelRuns<int8_t>("typed_i8", 1, {-64, -1, 0, 1, 63, -5});
-    ExpectTypedModelRuns<uint8_t>("typed_u8", 2, {0, 1, 2, 100, 127, 50});
-    ExpectTypedModelRuns<int16_t>("typed_i16", 3, {-16000, 7, 0, 12345, -3, 1 << 13});
-    ExpectTypedModelRuns<uint16_t>("typed_u16", 4, {0, 7, 20000, 12345, 3, 1 << 14});
-    ExpectTypedModelRuns<int32_t>("typed_i32", 5, {-1000000, 7, 0, 123456789, -3, 1 << 29});
-    ExpectTypedModelRuns<uint32_t>("typed_u32", 6, {1000000, 7, 0, 123456789, 3, 1 << 29});
-    ExpectTypedModelRuns<int64_t>("typed_i64", 7, {-1000000, 7, 0, 123456789, -3, 1 << 29});
-    ExpectTypedModelRuns<uint64_t>("typed_u64", 8, {1000000, 7, 0, 123456789, 3, 1 << 29});
-    ExpectTypedModelRuns<ov::float16>("typed_f16", 9, {0.5f, -1.25f, 3.0f, 100.0f, -0.125f, 7.0f});
-    ExpectTypedModelRuns<float>("typed_f32", 10, {0.1f, -1.25f, 3, 1e20f, -0.125f, 7});
-    ExpectTypedModelRuns<double>("typed_f64", 11, {0.5, -1.25, 3, 1e6, -0.125, 7});
+    ExpectTypedModelRuns<bool>("typed_bool", DATA_TYPE_BOOL, {true, false, true, true, false, false});
+    ExpectTypedModelRuns<int8_t>("typed_i8", DATA_TYPE_INT8, {-64, -1, 0, 1, 63, -5});
+    ExpectTypedModelRuns<uint8_t>("typed_u8", DATA_TYPE_UINT8, {0, 1, 2, 100, 127, 50});
+    ExpectTypedModelRuns<int16_t>("typed_i16", DATA_TYPE_INT16, {-16000, 7, 0, 12345, -3, 1 << 13});
+    ExpectTypedModelRuns<uint16_t>("typed_u16", DATA_TYPE_UINT16, {0, 7, 20000, 12345, 3, 1 << 14});
+    ExpectTypedModelRuns<int32_t>("typed_i32", DATA_TYPE_INT32, {-1000000, 7, 0, 123456789, -3, 1 << 29});
+    ExpectTypedModelRuns<uint32_t>("typed_u32", DATA_TYPE_UINT32, {1000000, 7, 0, 123456789, 3, 1 << 29});
+    ExpectTypedModelRuns<int64_t>("typed_i64", DATA_TYPE_INT64, {-1000000, 7, 0, 123456789, -3, 1 << 29});
+    ExpectTypedModelRuns<uint64_t>("typed_u64", DATA_TYPE_UINT64, {1000000, 7, 0, 123456789, 3, 1 << 29});
+    ExpectTypedModelRuns<ov::float16>("typed_f16", DATA_TYPE_FLOAT16, {0.5f, -1.25f, 3.0f, 100.0f, -0.125f, 7.0f});
+    ExpectTypedModelRuns<float>("typed_f32", DATA_TYPE_FLOAT32, {0.1f, -1.25f, 3, 1e20f, -0.125f, 7});
+    ExpectTypedModelRuns<double>("typed_f64", DATA_TYPE_FLOAT64, {0.5, -1.25, 3, 1e6, -0.125, 7});
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The hardening runs, after tools/setup.sh: the whole test suite built with
+# The hardening runs, after the set-up of tools/setup.sh: the whole test suite built with
 # Clang under AddressSanitizer and UndefinedBehaviorSanitizer and run through
 # CTest (LeakSanitizer checks the test processes at exit), then each libFuzzer
 # target from its seeds.
@@ -17,6 +17,10 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${TESSARINE_HARDENING_BUILD_DIR:-$root/build-hardening}
 fuzz_seconds=${1:-}
+
+# The system packages, the venv and the asset wheels; this script builds its
+# own tree.
+"$root/tools/setup.sh" --no-build
 
 openvino_cmake=$("$root/.venv/bin/python" -c \
     'import openvino, os; print(os.path.join(os.path.dirname(openvino.__file__), "cmake"))')

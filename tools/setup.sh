@@ -2,7 +2,8 @@
 # Everything a fresh machine needs, then the build: system packages, the
 # project's own Python environment (.venv) with the pinned OpenVINO wheel that
 # ships the C++ runtime, the CMake configuration and the build itself.
-# Safe to run again; it only does what is missing.
+# Safe to run again; it only does what is missing. With --no-build it stops
+# before the CMake configuration (for scripts that build a tree of their own).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -49,6 +50,7 @@ if [ "$(cat "$assets_stamp" 2>/dev/null)" != "$wanted_assets" ]; then
     echo "$wanted_assets" >"$assets_stamp"
 fi
 
+[ "${1:-}" != --no-build ] || exit 0
 openvino_cmake=$("$root/.venv/bin/python" -c 'import openvino, os; print(os.path.join(os.path.dirname(openvino.__file__), "cmake"))')
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
     -DOpenVINO_DIR="$openvino_cmake" -DPython3_EXECUTABLE="$root/.venv/bin/python" \

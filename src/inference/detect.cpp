@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "inference/bindings.h"
+#include "request/bindings.h"
 #include "inference/guard.h"
 
 bool Tessarine::DoInference(uint32_t width, uint32_t height, void* input_data, void* output_data,

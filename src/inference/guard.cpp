@@ -8,5 +8,5 @@ bool ReportInferenceFailure(Tessarine& object, const char* format, const std::st
 }
 
 bool RejectCall(Tessarine& object, const std::string& message) {
-    return ReportInferenceFailure(object, "[OpenVINOInstance]DoInference error: %s", message);
+    return ReportInferenceFailure(object, console::kInferenceError, message);
 }

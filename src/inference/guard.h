@@ -9,6 +9,7 @@
 #include <openvino/core/except.hpp>
 #include <openvino/runtime/exception.hpp>
 
+#include "module/console_formats.h"
 #include "module/diagnostics.h"
 #include "module/tessarine.h"
 
@@ -28,14 +29,13 @@ bool RunGuarded(Tessarine& object, const char* entry_text, const char* done_text
     try {
         if (!work()) return false;
     } catch (const ov::Busy& e) {
-        return ReportInferenceFailure(object, "[OpenVINOInstance]DoInference ov::Busy error: %s", e.what());
+        return ReportInferenceFailure(object, console::kInferenceBusy, e.what());
     } catch (const ov::Exception& e) {
-        return ReportInferenceFailure(object, "[OpenVINOInstance]DoInference ov::Exception error: %s", e.what());
+        return ReportInferenceFailure(object, console::kInferenceOvError, e.what());
     } catch (const std::exception& e) {
-        return ReportInferenceFailure(object, "[OpenVINOInstance]DoInference std::exception error: %s", e.what());
+        return ReportInferenceFailure(object, console::kInferenceStdError, e.what());
     } catch (...) {
-        return ReportInferenceFailure(object, "[OpenVINOInstance]DoInference another exception error.",
-                                      "another exception error.");
+        return ReportInferenceFailure(object, console::kInferenceOtherError, "another exception error.");
     }
     object.last_error.clear();
     if (done_text) TraceParts(done_text, MillisecondsSince(start), "ms");

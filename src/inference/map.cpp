@@ -3,7 +3,7 @@
 // one fixed size, so a new width or height rebuilds it first.
 #include <cstring>
 
-#include "inference/bindings.h"
+#include "request/bindings.h"
 #include "inference/rebuild.h"
 
 namespace {

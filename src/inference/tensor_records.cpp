@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "inference/bindings.h"
+#include "request/bindings.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "inference/host_bindings.h"
+#include "request/host_bindings.h"
 #include "module/tessarine.h"
 
 struct BoundTensors {

@@ -2,11 +2,12 @@
 // memory. Outputs are bound to host buffers when every output record has a
 // complete shape; otherwise the runtime allocates them and the records are
 // pointed at the request's own results afterwards.
-#include <algorithm>
 
-#include "inference/bindings.h"
 #include "inference/rebuild.h"
 #include "inference/tensor_records.h"
+#include "request/bindings.h"
+#include "request/named_bindings.h"
+#include "request/new_request.h"
 
 namespace {
 
@@ -25,67 +26,13 @@ void RequireOwnSide(ov::InferRequest& request, const BoundTensors& bound) {
         for (const std::string& name : bound.output_names) compiled.output(name);
 }
 
-void BindInputs(ov::InferRequest& request, HostBindings& side, const BoundTensors& bound) {
-    if (bound.input_names.size() == 1) return side.Bind(request, true, 0, nullptr, bound.inputs.front());
-    for (size_t i = 0; i < bound.input_names.size(); ++i) {
-        const std::string& name = bound.input_names[i];
-        side.Bind(request, true, side.PortOf(name), &name, bound.inputs[i]);
-    }
-}
-
-size_t OutputIndexOf(const std::vector<ov::Output<const ov::Node>>& ports, const std::string& name) {
-    for (size_t i = 0; i < ports.size(); ++i)
-        if (ports[i].get_names().count(name)) return i;
-    return ports.size();
-}
-
-// Outputs the compiled model feeds straight from an input are taken aside
-// instead (see bindings.h); the lookup costs nothing on a model without them.
-void BindHostOutputs(ov::InferRequest& request, RequestPorts& ports, const BoundTensors& bound,
-                     PassedThroughBuffers& passed) {
-    const std::vector<std::string>& names = bound.output_names;
-    std::vector<ov::Output<const ov::Node>> model_outputs;
-    if (!ports.passed_through.empty()) model_outputs = request.get_compiled_model().outputs();
-    auto passed_through = [&](size_t index) {
-        return std::count(ports.passed_through.begin(), ports.passed_through.end(), index) > 0;
-    };
-    ports.outputs_in_host_memory = true;
-    if (names.size() == 1) {
-        // By position: with several model outputs the binding fails, as it must.
-        if (model_outputs.size() == 1 && passed_through(0))
-            return passed.Take(model_outputs.front(), bound.outputs.front(), names.front());
-        return ports.outputs.Bind(request, false, 0, nullptr, bound.outputs.front());
-    }
-    for (size_t i = 0; i < names.size(); ++i) {
-        const size_t index = OutputIndexOf(model_outputs, names[i]);
-        if (index < model_outputs.size() && passed_through(index)) {
-            passed.Take(model_outputs[index], bound.outputs[i], names[i]);
-            continue;
-        }
-        ports.outputs.Bind(request, false, ports.outputs.PortOf(names[i]), &names[i], bound.outputs[i]);
-    }
-}
-
-// A request keeps the output tensors it was last given: run with outputs left
-// to the runtime, it would write into the host buffers of an earlier call
-// (freed by now, perhaps), hand them back as the object's own memory, and fail
-// once a result outgrew them. A new request from the same compiled model
-// allocates its own; only the inputs this call binds carry over. The request's
-// own compiled model is used: a reload whose compile failed leaves the old
-// request without the object's compiled_model.
-void OwnOutputsAgain(ov::InferRequest& request, RequestPorts& ports) {
-    if (!ports.outputs_in_host_memory) return;
-    request = request.get_compiled_model().create_infer_request();
-    ports.ForgetHeld();
-}
-
 void RunBound(ov::InferRequest& request, RequestPorts& ports, const BoundTensors& bound,
               std::vector<TensorData>& outputs) {
     RequireOwnSide(request, bound);
     if (bound.dynamic_outputs) OwnOutputsAgain(request, ports);
-    BindInputs(request, ports.inputs, bound);
+    BindNamedInputs(request, ports.inputs, bound.input_names, bound.inputs);
     PassedThroughBuffers passed;
-    if (!bound.dynamic_outputs) BindHostOutputs(request, ports, bound, passed);
+    if (!bound.dynamic_outputs) BindNamedOutputs(request, ports, bound.output_names, bound.outputs, passed);
     RunAndDeliver(request, passed);
     if (bound.dynamic_outputs) FillRuntimeOutputs(request, bound.output_names, outputs);
 }

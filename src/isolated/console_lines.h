@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <string>
 
+#include "module/console_formats.h"
+
 // The families a failed link reports in: the load's and the inference's.
-constexpr const char* kLoadFailureLine = "[OpenVINOInstance]Load model std::exception error: %s";
-constexpr const char* kInferenceFailureLine = "[OpenVINOInstance]DoInference error: %s";
+constexpr const char* kLoadFailureLine = console::kLoadStdError;
+constexpr const char* kInferenceFailureLine = console::kInferenceError;
 
 // Flushed at once, as the module flushes its own: the host may be about to exit.
 inline void PrintConsoleText(const std::string& line) {

@@ -19,6 +19,13 @@ std::string DevicePriorities(std::initializer_list<const char*> devices) {
 
 }  // namespace
 
+std::vector<std::pair<const char*, ov::Any>> CpuProperties(ov::element::Type element_type) {
+    return {{"EXECUTION_MODE_HINT", ov::hint::ExecutionMode::PERFORMANCE},
+            {"INFERENCE_PRECISION_HINT", element_type},
+            {"SCHEDULING_CORE_TYPE", ov::hint::SchedulingCoreType::ANY_CORE},
+            {"ENABLE_CPU_PINNING", true}};
+}
+
 std::string DeviceNameFor(int32_t device_index) {
     if (device_index >= 0) return "GPU";
     if (device_index == -1) return "CPU";
@@ -29,10 +36,7 @@ std::string DeviceNameFor(int32_t device_index) {
 void ApplyDeviceProperties(std::shared_ptr<ov::Core> core, int32_t device_index, const std::string& device_name,
                            ov::element::Type element_type) {
     if (device_index == -1) {
-        SetOne(*core, device_name, "EXECUTION_MODE_HINT", ov::hint::ExecutionMode::PERFORMANCE);
-        SetOne(*core, device_name, "INFERENCE_PRECISION_HINT", element_type);
-        SetOne(*core, device_name, "SCHEDULING_CORE_TYPE", ov::hint::SchedulingCoreType::ANY_CORE);
-        SetOne(*core, device_name, "ENABLE_CPU_PINNING", true);
+        for (auto& [key, value] : CpuProperties(element_type)) SetOne(*core, device_name, key, std::move(value));
     } else if (device_index <= -2) {
         // The MULTI choices and the unnamed device: no precision hint.
         SetOne(*core, "NPU", "LOG_LEVEL", ov::log::Level::DEBUG);

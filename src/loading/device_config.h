@@ -6,12 +6,17 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <openvino/runtime/core.hpp>
 
 // "GPU" for 0 or more (the index picks no particular GPU), "CPU" for -1,
 // "MULTI" for -2 and -3, and nothing for the rest.
 std::string DeviceNameFor(int32_t device_index);
+// The properties a load on the CPU (device -1) sets on the core, in the order
+// it sets them.
+std::vector<std::pair<const char*, ov::Any>> CpuProperties(ov::element::Type element_type);
 // Properties set on the core, which keeps them for every later load.
 void ApplyDeviceProperties(std::shared_ptr<ov::Core> core, int32_t device_index, const std::string& device_name,
                            ov::element::Type element_type);

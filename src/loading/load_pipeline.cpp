@@ -2,13 +2,12 @@
 
 #include <stdexcept>
 
-#include "inference/request_ports.h"
 #include "loading/device_config.h"
-#include "loading/ir_from_memory.h"
 #include "loading/model_io_records.h"
-#include "loading/onnx_graph_check.h"
-#include "loading/passed_through_outputs.h"
+#include "model_checks/model_bytes.h"
+#include "module/console_formats.h"
 #include "module/diagnostics.h"
+#include "request/new_request.h"
 
 namespace {
 
@@ -32,8 +31,8 @@ void ReleaseIfChanged(Tessarine& object, const LoadCall& call) {
 }
 
 // The copy of the host's bytes, taken once per model; the runtime reads the
-// copy, and only after the module has looked at it.
-bool ReadModel(Tessarine& object) {
+// copy, and only after the checks have looked at it.
+void TakeModelBytes(Tessarine& object) {
     if (object.model_string.empty()) {
         if (object.model_data == nullptr && object.model_size != 0)
             throw std::invalid_argument("model_data is nullptr while model_size is " +
@@ -42,37 +41,29 @@ bool ReadModel(Tessarine& object) {
     }
     if (!object.weights) object.weights = std::make_shared<ov::Tensor>();
     object.model.reset();
-    RefuseOnnxTheReaderCannotTake(object.model_string);
-    RefuseIrFromMemory(object.model_string);
+}
+
+bool ReadModel(Tessarine& object) {
     object.model = object.core->read_model(object.model_string, *object.weights);
     return object.model != nullptr;
 }
 
 void Reshape(ov::Model& model, const LoadCall& call) {
-    TraceParts("[OpenVINOInstance]Need Reshape model");
-    ConsoleLine("[OpenVINOInstance]Need Reshape model");
+    TraceParts(console::kNeedReshape);
+    ConsoleLine(console::kNeedReshape);
     const SteadyTime start = SteadyNow();
     call.reshape_model(model);
-    TraceParts("[OpenVINOInstance]Reshape model done, duration: ", MillisecondsSince(start), "ms");
-}
-
-// The previous request is replaced by this assignment only; what is known of
-// its ports goes with it.
-bool CreateRequest(Tessarine& object) {
-    std::vector<size_t> passed_through = FindPassedThroughOutputs(*object.compiled_model, *object.built_model);
-    ov::InferRequest request = object.compiled_model->create_infer_request();
-    object.infer_request = request ? std::make_shared<ov::InferRequest>(std::move(request)) : nullptr;
-    object.request_ports.Reset(*object.compiled_model, std::move(passed_through));
-    return object.infer_request != nullptr;
+    TraceParts(console::kReshapeDone, MillisecondsSince(start), "ms");
 }
 
 bool RunLoadSteps(Tessarine& object, const LoadCall& call) {
     ReleaseIfChanged(object, call);
     const std::string device_name = DeviceNameFor(call.device_index);
     if (!object.core) object.core = std::make_shared<ov::Core>(std::string{});
+    TakeModelBytes(object);
+    RefuseModelBytesTheRuntimeMustNotRead(object.model_string);
     if (!ReadModel(object))
-        return ReportEmpty("[OpenVINOInstance]Failed to read model, core->read_model",
-                           "[OpenVINOInstance]Failed to read model");
+        return ReportEmpty(console::kReadModelTrace, console::kReadModelFailed);
     if (call.reshape) Reshape(*object.model, call);
 
     ov::preprocess::PrePostProcessor ppp(object.model);
@@ -83,21 +74,17 @@ bool RunLoadSteps(Tessarine& object, const LoadCall& call) {
     object.built_model.reset();
     object.built_model = ppp.build();
     if (!object.built_model)
-        return ReportEmpty("[OpenVINOInstance]Failed to build model, ppp.build()",
-                           "[OpenVINOInstance]Failed to build model, ppp.build()");
+        return ReportEmpty(console::kBuildFailed, console::kBuildFailed);
 
     object.compiled_model.reset();
     ov::CompiledModel compiled =
         CompileForDevice(*object.core, object.built_model, device_name, object.current_gpu_index);
     if (compiled) object.compiled_model = std::make_shared<ov::CompiledModel>(std::move(compiled));
     if (!object.compiled_model)
-        return ReportEmpty("[OpenVINOInstance]Failed to compile model, core->compile_model",
-                           "[OpenVINOInstance]Failed to compile model, core->compile_model");
+        return ReportEmpty(console::kCompileFailed, console::kCompileFailed);
     DumpSupportedProperties(object.compiled_model);
-    if (!CreateRequest(object))
-        return ReportEmpty(
-            "[OpenVINOInstance]Failed to create infer request, compiled_model->create_infer_request()",
-            "[OpenVINOInstance]Failed to create infer request, compiled_model->create_infer_request()");
+    if (!CreateRequest(*object.compiled_model, *object.built_model, object.infer_request, object.request_ports))
+        return ReportEmpty(console::kCreateRequestFailed, console::kCreateRequestFailed);
     return true;
 }
 
@@ -116,9 +103,9 @@ bool RunLoadPipeline(Tessarine& object, const LoadCall& call) {
     try {
         if (!RunLoadSteps(object, call)) return false;
     } catch (const ov::Exception& e) {
-        return ReportLoadFailure(object, "[OpenVINOInstance]Load model ov::Exception error: %s", e.what());
+        return ReportLoadFailure(object, console::kLoadOvError, e.what());
     } catch (const std::exception& e) {
-        return ReportLoadFailure(object, "[OpenVINOInstance]Load model std::exception error: %s", e.what());
+        return ReportLoadFailure(object, console::kLoadStdError, e.what());
     }
     TraceParts(call.done_text, MillisecondsSince(start), "ms");
     return true;

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdio>
 
-#include "module/tessarine.h"
 
 namespace {
 std::atomic<ConsoleSink> console_sink{nullptr};
@@ -48,5 +47,3 @@ bool TraceObserved() { return trace_observer.load(std::memory_order_relaxed) != 
 void EmitTrace(const std::string& text) {
     if (const TraceObserver observer = trace_observer.load(std::memory_order_relaxed)) observer(text);
 }
-
-void Tessarine::Trace(std::string text) { EmitTrace(text); }

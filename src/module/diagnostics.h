@@ -1,7 +1,7 @@
 // Console lines, trace texts and durations.
 //
 // Console lines are what a user of the host sees: one printf each, no newline,
-// every format starting with "[OpenVINOInstance]". Trace texts describe what
+// every format starting with the one prefix of console_formats.h. Trace texts describe what
 // the object does; they all end in one sink, which emits nothing. So that the
 // hot path pays nothing for them, a text is only built while a trace observer
 // is installed, which no host can do (the tests do, to watch the object).

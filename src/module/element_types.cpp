@@ -13,10 +13,18 @@ struct CodeEntry {
 };
 
 constexpr CodeEntry kDataTypes[] = {
-    {0, ov::element::Type_t::boolean}, {1, ov::element::Type_t::i8},   {2, ov::element::Type_t::u8},
-    {3, ov::element::Type_t::i16},     {4, ov::element::Type_t::u16},  {5, ov::element::Type_t::i32},
-    {6, ov::element::Type_t::u32},     {7, ov::element::Type_t::i64},  {8, ov::element::Type_t::u64},
-    {9, ov::element::Type_t::f16},     {10, ov::element::Type_t::f32}, {11, ov::element::Type_t::f64},
+    {DATA_TYPE_BOOL, ov::element::Type_t::boolean},
+    {DATA_TYPE_INT8, ov::element::Type_t::i8},
+    {DATA_TYPE_UINT8, ov::element::Type_t::u8},
+    {DATA_TYPE_INT16, ov::element::Type_t::i16},
+    {DATA_TYPE_UINT16, ov::element::Type_t::u16},
+    {DATA_TYPE_INT32, ov::element::Type_t::i32},
+    {DATA_TYPE_UINT32, ov::element::Type_t::u32},
+    {DATA_TYPE_INT64, ov::element::Type_t::i64},
+    {DATA_TYPE_UINT64, ov::element::Type_t::u64},
+    {DATA_TYPE_FLOAT16, ov::element::Type_t::f16},
+    {DATA_TYPE_FLOAT32, ov::element::Type_t::f32},
+    {DATA_TYPE_FLOAT64, ov::element::Type_t::f64},
 };
 
 constexpr CodeEntry kPrecisions[] = {

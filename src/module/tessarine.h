@@ -6,7 +6,8 @@
 // what the fields hold; no flag records "loaded". The stages (src/loading,
 // src/inference) are free functions that take the object and act on its
 // fields, so a stage changes without this header; hosts only ever see
-// IImageAIInference.
+// IImageAIInference. Of the request's own code (src/request, a layer below
+// this header) only the type of a field is included.
 #ifndef TESSARINE_H
 #define TESSARINE_H
 
@@ -18,7 +19,7 @@
 #include <openvino/openvino.hpp>
 
 #include "image_ai_inference.h"
-#include "inference/request_ports.h"
+#include "request/request_ports.h"
 
 class Tessarine : public IImageAIInference {
 public:
@@ -53,9 +54,6 @@ public:
                         const std::vector<std::string>& reshape_names,
                         const std::vector<std::vector<int64_t>>& reshape_dims, ov::element::Type element_type);
 
-    // The trace sink (src/module/diagnostics.h).
-    void Trace(std::string text);
-
     std::shared_ptr<ov::Core> core;
     std::shared_ptr<ov::Model> model;
     std::shared_ptr<ov::Model> built_model;
@@ -74,8 +72,7 @@ public:
     std::vector<std::vector<int64_t>> input_node_dims;
     std::vector<std::vector<int64_t>> output_node_dims;
     uint32_t precision_code = 3;
-    // What the module knows of infer_request's ports beyond the request itself
-    // (see request_ports.h); it goes with the request, not with compiled_model.
+    // What the module knows of infer_request's ports (request_ports.h).
     RequestPorts request_ports;
 };
 

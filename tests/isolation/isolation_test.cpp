@@ -93,7 +93,8 @@ TEST_F(HostileModels, RunsThatReadOrWriteFarCostOneCall) {
             ExpectHostBuffersUntouched();
             int64_t d0 = 0, d1 = 0;
             EXPECT_EQ(object_->GetInputShape(0, &d0, &d1, nullptr, nullptr, nullptr), 2u);
-            EXPECT_TRUE(d0 == 1 && d1 == 4);
+            EXPECT_TRUE(d0 == 1);
+            EXPECT_TRUE(d1 == 4);
             ExpectGoodModelRuns();
         }
 }
@@ -215,7 +216,10 @@ TEST(IsolatedObjects, RepliesOfAWorkerGoneAstrayCostTheCall) {
         EXPECT_FALSE(call.ok);
         EXPECT_EQ(call.error, "the worker process broke the protocol (" + astray.what + ") and was ended.");
         EXPECT_EQ(call.console.rfind("[OpenVINOInstance]", 0), 0u);
-        EXPECT_TRUE(count == 7 && dim2 == 7 && dim1 == 7 && outputs[0].data == nullptr);
+        EXPECT_TRUE(count == 7);
+        EXPECT_TRUE(dim2 == 7);
+        EXPECT_TRUE(dim1 == 7);
+        EXPECT_TRUE(outputs[0].data == nullptr);
     }
 }
 

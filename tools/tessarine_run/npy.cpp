@@ -6,21 +6,23 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "image_ai_inference.h"
+
 namespace {
 
 constexpr std::array<ElementKind, 12> kKinds{{
-    {"bool", "|b1", 0, 1},
-    {"i8", "|i1", 1, 1},
-    {"u8", "|u1", 2, 1},
-    {"i16", "<i2", 3, 2},
-    {"u16", "<u2", 4, 2},
-    {"i32", "<i4", 5, 4},
-    {"u32", "<u4", 6, 4},
-    {"i64", "<i8", 7, 8},
-    {"u64", "<u8", 8, 8},
-    {"f16", "<f2", 9, 2},
-    {"f32", "<f4", 10, 4},
-    {"f64", "<f8", 11, 8},
+    {"bool", "|b1", DATA_TYPE_BOOL, 1},
+    {"i8", "|i1", DATA_TYPE_INT8, 1},
+    {"u8", "|u1", DATA_TYPE_UINT8, 1},
+    {"i16", "<i2", DATA_TYPE_INT16, 2},
+    {"u16", "<u2", DATA_TYPE_UINT16, 2},
+    {"i32", "<i4", DATA_TYPE_INT32, 4},
+    {"u32", "<u4", DATA_TYPE_UINT32, 4},
+    {"i64", "<i8", DATA_TYPE_INT64, 8},
+    {"u64", "<u8", DATA_TYPE_UINT64, 8},
+    {"f16", "<f2", DATA_TYPE_FLOAT16, 2},
+    {"f32", "<f4", DATA_TYPE_FLOAT32, 4},
+    {"f64", "<f8", DATA_TYPE_FLOAT64, 8},
 }};
 
 constexpr char kMagic[] = "\x93NUMPY";

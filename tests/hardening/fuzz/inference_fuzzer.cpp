@@ -152,7 +152,7 @@ bool Overflows(const Dims& dims, uint64_t bytes) {
 }
 
 uint64_t ElementBytes(int32_t type) {  // unknown codes are refused before the dims are counted
-    return type >= 0 && type <= 11 ? Tessarine::DataTypeToElementType(type).size() : 1;
+    return type >= DATA_TYPE_BOOL && type <= DATA_TYPE_FLOAT64 ? Tessarine::DataTypeToElementType(type).size() : 1;
 }
 
 void Halve(uint32_t& a, uint32_t& b) { (a >= b ? a : b) /= 2; }
@@ -166,7 +166,7 @@ TensorData DecodeRecord(Bytes& in, const Subject& subject, Sequence& sequence, b
     const uint8_t name = in.Byte(), pick = name % (subject.names.size() + 1);  // a name of its own, or one offered
     for (int n = name >= 0x80 ? name & 7 : 0; n > 0; --n) record.name.push_back(char(in.Byte()));
     if (name < 0x80 && pick < subject.names.size()) record.name = subject.names[pick];
-    record.type = in.Pick<int32_t>(0xF0, 13);  // 12: an unknown code
+    record.type = in.Pick<int32_t>(0xF0, DATA_TYPE_FLOAT64 + 2);  // the codes, and one past the last: unknown
     for (int rank = in.Byte() % 7; rank > 0; --rank) record.dims.push_back(in.Pick<int64_t>(0xF0, 12, -2));
     const bool refused = !HasNegative(record.dims) && Overflows(record.dims, ElementBytes(record.type));
     while (!refused && Elements(record.dims) > kMaxElements)

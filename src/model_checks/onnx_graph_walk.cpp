@@ -1,12 +1,12 @@
 // External data is refused in initializers, sparse initializers and tensors
 // in node attributes (Constant's value among them), in the graph, in every
 // subgraph, in the model's local functions and in its training graphs.
-#include "loading/onnx_graph_walk.h"
+#include "model_checks/onnx_graph_walk.h"
 
 #include <algorithm>
 
-#include "loading/onnx_external_data.h"
-#include "loading/protobuf_wire.h"
+#include "model_checks/onnx_external_data.h"
+#include "model_checks/protobuf_wire.h"
 
 namespace {
 
@@ -21,12 +21,11 @@ constexpr uint32_t kAttributeTensor = 5, kAttributeGraph = 6, kAttributeTensors 
 constexpr uint32_t kAttributeSparseTensor = 22, kAttributeSparseTensors = 23;
 constexpr uint32_t kValueInfoName = 1;
 
-// Protobuf's own parser refuses messages nested deeper than 100, so the
-// runtime would not read such a model. The walk counts graphs and nodes but
-// not the attributes between them, so it reaches deeper than protobuf reads
-// before it stops (and leaves the model to the runtime); the depth of the
-// recursion stays bounded whatever the bytes.
-constexpr int kMaxNesting = 100;
+// Protobuf's own parser refuses messages nested deeper than
+// kProtobufMaxNesting, so the runtime would not read such a model. The walk
+// counts graphs and nodes but not the attributes between them, so it reaches
+// deeper than protobuf reads before it stops (and leaves the model to the
+// runtime); the depth of the recursion stays bounded whatever the bytes.
 
 bool CollectGraph(std::string_view message, GraphNames& graph, int depth);
 
@@ -77,7 +76,7 @@ bool CollectNode(std::string_view message, NodeNames& node, int depth) {
 // Repeated graph fields accumulate, as protobuf merges a graph field that
 // appears more than once.
 bool CollectGraph(std::string_view message, GraphNames& graph, int depth) {
-    if (depth > kMaxNesting) return false;
+    if (depth > kProtobufMaxNesting) return false;
     WireReader reader(message);
     for (WireField field; reader.Next(field);) {
         if (field.wire_type != 2) continue;

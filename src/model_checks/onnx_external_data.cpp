@@ -6,12 +6,12 @@
 // and makes its bytes the tensor's values, which the model can hand back as
 // an output. So a model the host did not make could read any file the host
 // can read; every tensor that refers to external data is refused instead.
-#include "loading/onnx_external_data.h"
+#include "model_checks/onnx_external_data.h"
 
 #include <stdexcept>
 #include <string>
 
-#include "loading/protobuf_wire.h"
+#include "model_checks/protobuf_wire.h"
 
 namespace {
 

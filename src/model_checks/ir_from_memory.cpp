@@ -12,7 +12,7 @@
 // merely hold an XML element "net" (in any case, any encoding) with version 10
 // or 11 among other data, such as a valid ONNX model whose producer name is
 // such an element, and it is asked before the ONNX reader.
-#include "loading/ir_from_memory.h"
+#include "model_checks/ir_from_memory.h"
 
 #include <istream>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "inference/request_ports.h"
+#include "request/request_ports.h"
 
 void RequestPorts::Reset(const ov::CompiledModel& compiled, std::vector<size_t> passed_through_outputs) {
     passed_through = std::move(passed_through_outputs);

@@ -1,4 +1,4 @@
-#include "inference/bindings.h"
+#include "request/bindings.h"
 
 #include <sstream>
 #include <stdexcept>

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string_view>
 
+// Protobuf's own parser refuses messages nested deeper than this.
+constexpr int kProtobufMaxNesting = 100;
+
 struct WireField {
     uint32_t number = 0;
     uint32_t wire_type = 0;
@@ -37,9 +40,6 @@ public:
     bool failed = false;
 
 private:
-    // Protobuf's limit on nesting, which also bounds this recursion.
-    static constexpr int kMaxDepth = 100;
-
     bool Payload(WireField& field, int depth) {
         uint64_t length = 0;
         switch (field.wire_type) {
@@ -55,7 +55,7 @@ private:
         }
     }
     bool Group(uint32_t number, int depth) {
-        if (depth > kMaxDepth) return Fail();
+        if (depth > kProtobufMaxNesting) return Fail();  // also bounds this recursion
         for (;;) {
             uint32_t tag = 0;
             if (!Tag(tag)) return Fail();

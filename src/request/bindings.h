@@ -8,7 +8,7 @@
 
 #include <openvino/runtime/infer_request.hpp>
 
-#include "inference/request_ports.h"
+#include "request/request_ports.h"
 
 // Whether a tensor of these dims and element type can be described in a
 // 64-bit process: its element count and its byte count fit in 64 bits, the

@@ -17,7 +17,7 @@
 //
 // The walk that collects the graph refuses tensors with external data on the
 // way (onnx_graph_walk.cpp).
-#include "loading/onnx_graph_check.h"
+#include "model_checks/onnx_graph_check.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -27,7 +27,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "loading/onnx_graph_walk.h"
+#include "model_checks/onnx_graph_walk.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "inference/host_bindings.h"
+#include "request/host_bindings.h"
 
 #include <algorithm>
 

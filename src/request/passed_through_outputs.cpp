@@ -1,7 +1,7 @@
 // Which outputs the compiled model feeds straight from an input. The CPU
 // plugin gives such an output the input's own memory, so the inference forms
-// must not bind a host buffer to it (see inference/bindings.h).
-#include "loading/passed_through_outputs.h"
+// must not bind a host buffer to it (see request/bindings.h).
+#include "request/passed_through_outputs.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
 // Which ports of the inference request hold a buffer of the host's, and
 // exactly which view of it: the data pointer, the element type and the shape.
 //
-// A request keeps every tensor it was given until it is replaced (by a load,
-// a rebuild, a release, or a fresh request for runtime-allocated outputs). A
+// Since a request keeps every tensor it was given (request_ports.h), a
 // tensors call that left such a port out would run on an earlier call's
 // buffer, which the host may have freed since: the run would read it, or
 // write a result into it. So on a side with several records, a port that
