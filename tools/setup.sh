@@ -42,11 +42,11 @@ fi
 # (hashes checked), and the build extracts from them.
 wheels="$root/.venv/wheels"
 assets_stamp="$wheels/.default_assets.sha256"
-wanted_assets=$(sha256sum "$root/tools/default_assets.txt" | cut -d' ' -f1)
+wanted_assets=$(sha256sum "$root/tools/data/default_assets.txt" | cut -d' ' -f1)
 if [ "$(cat "$assets_stamp" 2>/dev/null)" != "$wanted_assets" ]; then
     "$root/.venv/bin/pip" download -q --disable-pip-version-check --no-deps --require-hashes \
         --only-binary=:all: --platform manylinux2014_x86_64 --python-version 3.11 --implementation cp \
-        -r "$root/tools/default_assets.txt" -d "$wheels"
+        -r "$root/tools/data/default_assets.txt" -d "$wheels"
     echo "$wanted_assets" >"$assets_stamp"
 fi
 

@@ -1,5 +1,5 @@
 // The ONNX backend's node test cases (onnx 1.16.2, written out at build time
-// by tools/extract_node_cases.py), each run on the runtime directly and through the
+// by tools/data/extract_node_cases.py), each run on the runtime directly and through the
 // production library's tensors form, with the host's output buffers and with
 // outputs the runtime allocates. A case passes when every output of every
 // data set matches ONNX's reference. What the runtime itself gets wrong is not

@@ -112,7 +112,7 @@ def convert(model):
     fold_rgb_unit_range(graph, image.name)
     decode(graph, height, width)
     del graph.value_info[:]
-    graph.doc_string = ("YOLOX-Nano (Megvii, Apache-2.0), modified by tools/convert_yolox.py: RGB input of 0 to 1 "
+    graph.doc_string = ("YOLOX-Nano (Megvii, Apache-2.0), modified by tools/data/convert_yolox.py: RGB input of 0 to 1 "
                         "folded into the first convolution; boxes and scores decoded into [1, 84, N]")
     onnx.checker.check_model(model, full_check=True)
     return model

@@ -4,7 +4,7 @@
 #
 # Usage: extract_node_cases.py WHEEL_DIR OUTPUT_DIR
 #
-# The cases come from the pinned onnx==1.16.2 wheel (tools/default_assets.txt),
+# The cases come from the pinned onnx==1.16.2 wheel (tools/data/default_assets.txt),
 # which tools/setup.sh downloads; the wheel is read, not installed. OUTPUT_DIR
 # gets each case's model as NAME.onnx, every tensor's bytes in data.bin, and
 # cases.txt, one tab-separated line per item:
