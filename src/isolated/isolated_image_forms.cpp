@@ -32,6 +32,16 @@ ImageLayout LayOut(bool buffers, uint32_t width, uint32_t height, uint64_t outpu
     return layout;
 }
 
+// Grows the shared memory to hold the output behind the image, and copies
+// the image in; false, with the text, when the memory cannot grow.
+bool CopyImageIn(WorkerLink& link, const ImageLayout& layout, const void* image, std::string& failure) {
+    if (!layout.copied) return true;
+    unsigned char* memory = link.Memory(layout.output_offset + layout.output_bytes, failure);
+    if (!memory) return false;
+    std::memcpy(memory, image, layout.input_bytes);
+    return true;
+}
+
 }  // namespace
 
 bool IsolatedTessarine::DoInference(uint32_t width, uint32_t height, void* input_data, const void* output_desc,
@@ -42,12 +52,7 @@ bool IsolatedTessarine::DoInference(uint32_t width, uint32_t height, void* input
                     sizeof channels);
     const ImageLayout layout =
         LayOut(input_data && output_data, width, height, channels, output_height, output_width);
-    if (layout.copied) {
-        std::string failure;
-        unsigned char* memory = link_.Memory(layout.output_offset + layout.output_bytes, failure);
-        if (!memory) return Fail(kInferenceFailureLine, failure);
-        std::memcpy(memory, input_data, layout.input_bytes);
-    }
+    if (std::string failure; !CopyImageIn(link_, layout, input_data, failure)) return Fail(kInferenceFailureLine, failure);
     wire::Writer request;
     for (uint32_t value : {width, height, output_width, output_height}) request.Put(value);
     for (bool null : {input_data == nullptr, output_data == nullptr, output_desc == nullptr})
@@ -65,12 +70,7 @@ bool IsolatedTessarine::DoInference(uint32_t width, uint32_t height, void* input
     const bool pointers = input_data && output_data && output_count && output_dim2 && output_dim1;
     const ImageLayout layout = LayOut(pointers, width, height, image_ai::kDetectionRows,
                                       image_ai::DetectionCells(width, height), 1);
-    if (layout.copied) {
-        std::string failure;
-        unsigned char* memory = link_.Memory(layout.output_offset + layout.output_bytes, failure);
-        if (!memory) return Fail(kInferenceFailureLine, failure);
-        std::memcpy(memory, input_data, layout.input_bytes);
-    }
+    if (std::string failure; !CopyImageIn(link_, layout, input_data, failure)) return Fail(kInferenceFailureLine, failure);
     wire::Writer request;
     request.Put(width);
     request.Put(height);

@@ -38,25 +38,23 @@ public:
     }
     // if (nr == number && (args[index] & flags)) deny; the syscall number is reloaded after.
     void DenyCallWithFlags(long number, int index, uint32_t flags) {
-        code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(number), 0, 4));
-        LoadArgumentLow(index);
-        code.push_back(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, flags, 0, 1));
-        Return(kDenied);
-        LoadSyscall();
+        DenyCallIfArgument(number, index, BPF_JSET, flags, true);
     }
     // if (nr == number && !(args[index] & flags)) deny; the syscall number is reloaded after.
     void DenyCallWithoutFlags(long number, int index, uint32_t flags) {
-        code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(number), 0, 4));
-        LoadArgumentLow(index);
-        code.push_back(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, flags, 1, 0));
-        Return(kDenied);
-        LoadSyscall();
+        DenyCallIfArgument(number, index, BPF_JSET, flags, false);
     }
     // if (nr == number && args[index] != value) deny.
     void DenyCallUnless(long number, int index, uint32_t value) {
+        DenyCallIfArgument(number, index, BPF_JEQ, value, false);
+    }
+    // if (nr == number && test(args[index], operand) == when) deny, test being
+    // BPF_JSET (any bit of operand set) or BPF_JEQ; the number is reloaded after.
+    void DenyCallIfArgument(long number, int index, uint16_t test, uint32_t operand, bool when) {
         code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(number), 0, 4));
         LoadArgumentLow(index);
-        code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, 1, 0));
+        const uint8_t to_deny = when ? 0 : 1, past_deny = when ? 1 : 0;
+        code.push_back(BPF_JUMP(BPF_JMP | test | BPF_K, operand, to_deny, past_deny));
         Return(kDenied);
         LoadSyscall();
     }
